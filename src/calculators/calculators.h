@@ -1,0 +1,36 @@
+// The calculator dispatch: a catalogue name, one series and a list of
+// parameter sets in; one value per set (or one value for a calculator
+// without parameters) out, or nothing for a name that is not implemented.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "helpers/params.h"
+
+namespace calculators {
+
+using Series = std::span<const double>;
+using ParamSets = std::span<const Params>;
+using Values = std::vector<double>;
+
+// Never throws; an unrecognised name returns before reading x or params.
+std::optional<Values> compute(std::string_view name, Series x, ParamSets params);
+
+inline Values one(double value) { return Values{value}; }
+
+// routine(context, set) for each set in order.
+template <class Context, class Routine>
+Values map_sets(ParamSets params, Routine&& routine, const Context& context) {
+    Values out(params.size());
+    for (std::size_t i = 0; i < params.size(); ++i) out[i] = routine(context, params[i]);
+    return out;
+}
+
+// The 76 catalogue names in ascending byte order.
+extern const std::array<std::string_view, 76> CALCULATOR_NAMES;
+
+}  // namespace calculators

@@ -1,0 +1,40 @@
+// How the calculator families present themselves to the dispatch.
+//
+// Each family file defines a table of (name, function) entries; the dispatch
+// looks a name up across the families' tables. A calculator that no table
+// lists answers nothing.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "calculators/calculators.h"
+
+namespace calculators {
+
+using Calculator = Values (*)(Series x, ParamSets params);
+
+struct Entry {
+    std::string_view name;
+    Calculator run;
+};
+
+// A scalar calculator ignores the parameter sets: exactly one value.
+template <double (*F)(Series)>
+Values scalar(Series x, ParamSets) {
+    return one(F(x));
+}
+
+// One table per family, in the family's own file.
+extern const std::span<const Entry> SIMPLE_ENTRIES;        // simple.cpp: statistics and locations
+extern const std::span<const Entry> AGG_ENTRIES;           // aggregations.cpp: __supports_f_agg
+extern const std::span<const Entry> COUNT_ENTRIES;         // counts.cpp: counts, reoccurrence, duplicates
+extern const std::span<const Entry> PEAK_ENTRIES;          // peaks.cpp: peaks, strikes, crossings, quantiles
+extern const std::span<const Entry> OTHER_ENTRIES;         // other.cpp: the remaining calculators
+extern const std::span<const Entry> AUTOCORRELATION_ENTRIES;  // autocorrelation.cpp
+extern const std::span<const Entry> ENTROPY_ENTRIES;          // entropy.cpp: entropies and complexity
+extern const std::span<const Entry> TREND_ENTRIES;            // trend.cpp: trends, regressions, unit root, drift
+extern const std::span<const Entry> SPECTRAL_ENTRIES;         // spectral.cpp: FFT coefficients and densities
+extern const std::span<const Entry> WAVELET_ENTRIES;          // wavelet.cpp: CWT coefficients and peaks
+
+}  // namespace calculators

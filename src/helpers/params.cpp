@@ -1,0 +1,72 @@
+#include "helpers/params.h"
+
+#include <cmath>
+#include <limits>
+
+std::vector<double> Params::floats(std::string_view key) const {
+    const PVal* v = find(key);
+    if (!v) return {};
+    if (auto* ints = std::get_if<std::vector<std::int64_t>>(&v->v)) {
+        std::vector<double> out;
+        out.reserve(ints->size());
+        for (std::int64_t i : *ints) out.push_back(static_cast<double>(i));
+        return out;
+    }
+    if (auto* reals = std::get_if<std::vector<double>>(&v->v)) return *reals;
+    return {};
+}
+
+namespace helpers {
+
+std::int64_t saturating_int(double v) {
+    if (std::isnan(v)) return 0;
+    // 9223372036854774784.0 is the largest double below 2^63.
+    if (v > 9223372036854774784.0) return std::numeric_limits<std::int64_t>::max();
+    if (v < -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
+    return static_cast<std::int64_t>(v);
+}
+
+std::int64_t int_param(const Params& p, std::string_view key) {
+    const PVal* v = p.find(key);
+    if (!v) return 0;
+    if (auto* i = std::get_if<std::int64_t>(&v->v)) return *i;
+    if (auto* f = std::get_if<double>(&v->v)) return saturating_int(*f);
+    return 0;
+}
+
+std::uint64_t count_param(const Params& p, std::string_view key) {
+    const std::int64_t i = int_param(p, key);
+    return i < 0 ? 0 : static_cast<std::uint64_t>(i);
+}
+
+double real_param(const Params& p, std::string_view key) {
+    const PVal* v = p.find(key);
+    if (!v) return std::numeric_limits<double>::quiet_NaN();
+    switch (v->tag()) {
+        case PVal::Int: return static_cast<double>(std::get<std::int64_t>(v->v));
+        case PVal::Float: return std::get<double>(v->v);
+        case PVal::Bool: return std::get<bool>(v->v) ? 1.0 : 0.0;
+        default: return std::numeric_limits<double>::quiet_NaN();
+    }
+}
+
+double real_param_or_zero(const Params& p, std::string_view key) {
+    return p.find(key) ? real_param(p, key) : 0.0;
+}
+
+bool bool_param(const Params& p, std::string_view key) {
+    const PVal* v = p.find(key);
+    if (!v) return false;
+    if (auto* b = std::get_if<bool>(&v->v)) return *b;
+    if (auto* i = std::get_if<std::int64_t>(&v->v)) return *i != 0;
+    return false;
+}
+
+std::string_view text_param(const Params& p, std::string_view key) {
+    const PVal* v = p.find(key);
+    if (!v) return {};
+    if (auto* s = std::get_if<std::string>(&v->v)) return *s;
+    return {};
+}
+
+}  // namespace helpers

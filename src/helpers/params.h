@@ -1,0 +1,73 @@
+// Parameter sets as the calculators see them, and the rules for reading a key.
+//
+// A `Params` is made once per Python dict by the module layer and is only
+// ever read here, by key. Reading never fails: a missing key, another
+// variant or an out-of-range number always yields a defined value.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <variant>
+#include <vector>
+
+// One parameter value. The variant order is the tag order:
+// Int, Float, Bool, Str, IntList, FloatList, None.
+struct PVal {
+    enum Tag : std::uint8_t { Int, Float, Bool, Str, IntList, FloatList, None };
+    std::variant<std::int64_t, double, bool, std::string, std::vector<std::int64_t>,
+                 std::vector<double>, std::monostate>
+        v{std::monostate{}};
+
+    Tag tag() const { return static_cast<Tag>(v.index()); }
+};
+
+struct ParamKeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
+// One parameter set: key -> value, looked up by exact, case-sensitive text.
+class Params {
+public:
+    using Map = std::unordered_map<std::string, PVal, ParamKeyHash, std::equal_to<>>;
+
+    // Null when the key is absent.
+    const PVal* find(std::string_view key) const {
+        auto it = map_.find(key);
+        return it == map_.end() ? nullptr : &it->second;
+    }
+    // A later insertion under an equal key replaces the earlier value.
+    void set(std::string key, PVal value) { map_.insert_or_assign(std::move(key), std::move(value)); }
+    std::size_t size() const { return map_.size(); }
+
+    // List reading: an IntList converted element by element, a FloatList
+    // copied, anything else (or a missing key) an empty list.
+    std::vector<double> floats(std::string_view key) const;
+
+private:
+    Map map_;
+};
+
+namespace helpers {
+
+// Truncation toward zero with saturation at both ends of the signed 64-bit
+// range; NaN gives 0.
+std::int64_t saturating_int(double v);
+
+// Integer key: Int as is, Float truncated with saturation, anything else 0.
+std::int64_t int_param(const Params& p, std::string_view key);
+// The same with a negative value replaced by 0 (the common range rule).
+std::uint64_t count_param(const Params& p, std::string_view key);
+// Real key: Int converted, Float as is, Bool 1.0/0.0, anything else NaN.
+double real_param(const Params& p, std::string_view key);
+// Real key whose absence means 0.0 (a present non-number is still NaN).
+double real_param_or_zero(const Params& p, std::string_view key);
+// Boolean key: a Bool's value, an Int that is not 0; anything else false.
+bool bool_param(const Params& p, std::string_view key);
+// Text key: only a Str counts; anything else reads as the empty text.
+std::string_view text_param(const Params& p, std::string_view key);
+
+}  // namespace helpers
