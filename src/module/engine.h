@@ -1,0 +1,41 @@
+// The batch engine in plain C++: offsets validation, the thread-pool cache
+// and the row loops. Nothing here touches a Python object, so the caller may
+// run it with the interpreter lock released.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "helpers/params.h"
+
+// One entry of a batch plan: a calculator name and its parameter sets; it
+// owns `width` (= params.size()) consecutive output columns.
+struct PlanItem {
+    std::string name;
+    std::vector<Params> params;
+    std::size_t width = 0;
+};
+
+namespace batch {
+
+// Empty when 0 <= offsets[0] <= ... <= offsets[m-1] <= n_values; otherwise
+// the message of the first violated rule. Requires at least two offsets.
+std::optional<std::string> check_offsets(std::uint64_t n_values, std::span<const std::int64_t> offsets);
+
+// Evaluates every plan item over every series into a row-major
+// n_series x width matrix that starts as NaN; rows run in parallel on the
+// pool chosen for n_threads (0: the ambient pool). Exceptions raised by a row
+// (internal failures, allocation) propagate to the caller.
+std::vector<double> run_batch(std::span<const double> values, std::span<const std::int64_t> offsets,
+                              std::span<const PlanItem> plan, std::size_t width, std::uint64_t n_threads);
+
+// The same, row after row on the calling thread, adding the nanoseconds spent
+// in each item's calculator (monotonic clock) to timings[item].
+std::vector<double> run_batch_timed(std::span<const double> values, std::span<const std::int64_t> offsets,
+                                    std::span<const PlanItem> plan, std::size_t width,
+                                    std::vector<std::uint64_t>& timings);
+
+}  // namespace batch
