@@ -1,0 +1,220 @@
+// Calculators that share no numerical method with the other families:
+// Benford correlation, chunk energy ratios, query similarity counts, the
+// mean of the largest magnitudes and the complexity estimate cid_ce.
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "calculators/registry.h"
+#include "helpers/series.h"
+#include "numeric/stats.h"
+
+namespace calculators {
+
+namespace {
+
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+
+// What a per-set routine reads when nothing is computed once per call.
+struct SeriesContext {
+    Series x;
+};
+
+// ---------------------------------------------------------------- benford
+
+// First significant digit of the shortest decimal text that reads back as
+// |v|; 0 for a zero. NaN counts as 0 and an infinity as the largest finite
+// double, whose text starts with 1.
+int leading_digit(double v) {
+    if (std::isnan(v)) return 0;
+    if (std::isinf(v)) return 1;
+    if (v == 0.0) return 0;
+    // Shortest round-trip scientific text: "d.ddde+XX", the digit first.
+    // Arithmetic on the exact value would misread doubles such as 1e23,
+    // which lies just below 10^23 but prints as "1e+23".
+    char buf[32];
+    const auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(v), std::chars_format::scientific);
+    if (res.ec != std::errc{}) return 0;  // unreachable: 32 bytes hold any double
+    return buf[0] - '0';
+}
+
+double benford_correlation(Series x) {
+    // No samples, no observed frequencies.
+    if (x.empty()) return NaN;
+    std::array<std::uint64_t, 10> counts{};
+    for (double v : x) ++counts[static_cast<std::size_t>(leading_digit(v))];
+    const double n = static_cast<double>(x.size());
+    std::array<double, 9> expected{}, observed{};
+    for (int d = 1; d <= 9; ++d) {
+        expected[d - 1] = std::log10(1.0 + 1.0 / d);
+        observed[d - 1] = static_cast<double>(counts[d]) / n;  // zeros stay in n
+    }
+    return helpers::corrcoef(expected, observed);
+}
+
+// ---------------------------------------------------------- energy ratios
+
+double squares_from_minus_zero(Series x) {
+    double s = -0.0;
+    for (double v : x) s += v * v;
+    return s;
+}
+
+struct EnergyContext {
+    Series x;
+    double total;
+};
+
+double energy_ratio(const EnergyContext& c, const Params& p) {
+    // The number of segments is used as read: zero or negative gives no chunks.
+    const std::int64_t segments = helpers::int_param(p, "num_segments");
+    const std::uint64_t focus = helpers::count_param(p, "segment_focus");
+    if (segments <= 0 || static_cast<std::uint64_t>(segments) <= focus) return NaN;
+    // No energy to share out (empty or all-zero series).
+    if (c.total == 0.0) return NaN;
+    // Chunks as equal as possible, larger ones first. focus < segments, so
+    // focus * q < segments * q <= n: the bounds never overflow, whatever
+    // the parameters, and chunks past the last sample are empty.
+    const std::uint64_t n = c.x.size(), s = static_cast<std::uint64_t>(segments);
+    const std::uint64_t q = n / s, r = n % s;
+    const std::uint64_t start = focus * q + std::min(focus, r);
+    const std::uint64_t len = q + (focus < r ? 1 : 0);
+    return squares_from_minus_zero(c.x.subspan(start, len)) / c.total;
+}
+
+Values energy_ratio_by_chunks(Series x, ParamSets params) {
+    const EnergyContext c{x, squares_from_minus_zero(x)};
+    return map_sets(params, energy_ratio, c);
+}
+
+// ------------------------------------------------------ query similarity
+
+// A missing key means exact matches only.
+double similarity_threshold(const Params& p) { return helpers::real_param_or_zero(p, "threshold"); }
+
+// Only a Bool switches normalisation; any other variant or none keeps it on.
+bool similarity_normalize(const Params& p) {
+    const PVal* v = p.find("normalize");
+    return v == nullptr || v->tag() != PVal::Bool || helpers::bool_param(p, "normalize");
+}
+
+double plain_distance(std::span<const double> q, Series w) {
+    double s = -0.0;
+    for (std::size_t j = 0; j < q.size(); ++j) {
+        const double d = q[j] - w[j];
+        s += d * d;
+    }
+    return std::sqrt(s);
+}
+
+// Distance of the z-normalised window from the z-normalised query. A window
+// or query whose variance is undefined (a NaN or an infinity among its
+// samples, or squares that overflow) has no distance: NaN, never a match.
+double normalized_distance(std::span<const double> q, double mu_q, double var_q, Series w) {
+    const double m = static_cast<double>(q.size());
+    const double mu_w = stats::mean(w), var_w = stats::var(w);
+    if (std::isnan(var_q) || std::isnan(var_w)) return NaN;
+    // Two constants are the same shape; a constant against a varying
+    // sequence is as far apart as z-normalisation allows.
+    if (var_q == 0.0 && var_w == 0.0) return 0.0;
+    if (var_q == 0.0 || var_w == 0.0) return std::sqrt(m);
+    double dot = -0.0;
+    for (std::size_t j = 0; j < q.size(); ++j) dot += q[j] * w[j];
+    double d = 2.0 * m * (1.0 - (dot - (m * mu_q) * mu_w) / (std::sqrt(var_w) * (std::sqrt(var_q) * m)));
+    // Rounding can push a perfect match below zero; a NaN stays undefined.
+    if (d < 0.0) d = 0.0;
+    return std::sqrt(d);
+}
+
+double similarity_count(const SeriesContext& c, const Params& p) {
+    const std::vector<double> query = p.floats("query");
+    // A missing, None or too short query (fewer than 3 values).
+    if (query.size() < 3) return NaN;
+    const bool normalize = similarity_normalize(p);
+    const double t = similarity_threshold(p);
+    const std::size_t m = query.size(), n = c.x.size();
+    // No window fits.
+    if (n < m) return 0.0;
+    const double mu_q = normalize ? stats::mean(query) : 0.0;
+    const double var_q = normalize ? stats::var(query) : 0.0;
+    std::uint64_t count = 0;
+    for (std::size_t s = 0; s + m <= n; ++s) {
+        const Series w = c.x.subspan(s, m);
+        const double d = normalize ? normalized_distance(query, mu_q, var_q, w) : plain_distance(query, w);
+        if (d <= t) ++count;
+    }
+    return static_cast<double>(count);
+}
+
+Values query_similarity_count(Series x, ParamSets params) {
+    return map_sets(params, similarity_count, SeriesContext{x});
+}
+
+// ------------------------------------------------- largest absolute values
+
+double n_absolute_max(const SeriesContext& c, const Params& p) {
+    // Only a number says how many maxima to take.
+    const PVal* v = p.find("number_of_maxima");
+    if (v == nullptr || (v->tag() != PVal::Int && v->tag() != PVal::Float)) return NaN;
+    const std::int64_t k = helpers::int_param(p, "number_of_maxima");
+    // Nothing to average, or not fewer maxima than samples.
+    if (k <= 0 || c.x.size() <= static_cast<std::uint64_t>(k)) return NaN;
+    std::vector<double> a(c.x.size());
+    std::transform(c.x.begin(), c.x.end(), a.begin(), [](double y) { return std::fabs(y); });
+    // Only the top k need ordering; equal keys are identical bits, so this
+    // sums exactly what a full ascending sort would (NaNs sort last).
+    const auto top = a.end() - k;
+    std::nth_element(a.begin(), top, a.end(), stats::total_less);
+    std::sort(top, a.end(), stats::total_less);
+    return stats::sum(Series(top, a.end())) / static_cast<double>(k);
+}
+
+Values mean_n_absolute_max(Series x, ParamSets params) {
+    return map_sets(params, n_absolute_max, SeriesContext{x});
+}
+
+// ----------------------------------------------------------------- cid_ce
+
+double complexity_estimate(const SeriesContext& c, const Params& p) {
+    const Series x = c.x;
+    // Nothing to sum: the empty sum's -0.0.
+    if (x.empty()) return -0.0;
+    double mu = 0.0, sd = 1.0;
+    const bool normalize = helpers::bool_param(p, "normalize");
+    if (normalize) {
+        mu = stats::mean(x);
+        const double var = stats::var(x);
+        // A constant series has no changes after normalisation.
+        if (var == 0.0) return 0.0;
+        sd = std::sqrt(var);
+    }
+    double s = -0.0;
+    double prev = normalize ? (x[0] - mu) / sd : x[0];
+    for (std::size_t i = 1; i < x.size(); ++i) {
+        const double cur = normalize ? (x[i] - mu) / sd : x[i];
+        const double d = cur - prev;
+        s += d * d;
+        prev = cur;
+    }
+    return std::sqrt(s);
+}
+
+Values cid_ce(Series x, ParamSets params) { return map_sets(params, complexity_estimate, SeriesContext{x}); }
+
+constexpr Entry TABLE[] = {
+    {"benford_correlation", scalar<benford_correlation>},
+    {"energy_ratio_by_chunks", energy_ratio_by_chunks},
+    {"query_similarity_count", query_similarity_count},
+    {"mean_n_absolute_max", mean_n_absolute_max},
+    {"cid_ce", cid_ce},
+};
+
+}  // namespace
+
+constinit const std::span<const Entry> OTHER_ENTRIES{TABLE};
+
+}  // namespace calculators
