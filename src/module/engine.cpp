@@ -1,0 +1,213 @@
+// The batch engine: offsets validation, the pool cache and the row loops.
+#include "module/engine.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <system_error>
+
+#include <oneapi/tbb/blocked_range.h>
+#include <oneapi/tbb/parallel_for.h>
+
+#include "calculators/calculators.h"
+
+namespace batch {
+
+std::optional<std::string> check_offsets(std::uint64_t n_values, std::span<const std::int64_t> offsets) {
+    // Only the first offset is tested for its sign: the order check keeps
+    // every later one at or above it.
+    if (offsets[0] < 0) return "offsets must be non-negative, found " + std::to_string(offsets[0]);
+    for (std::size_t i = 1; i < offsets.size(); ++i)
+        if (offsets[i] < offsets[i - 1])
+            return "offsets must be non-decreasing, found " + std::to_string(offsets[i]) + " after " +
+                   std::to_string(offsets[i - 1]);
+    const std::int64_t end = offsets.back();
+    if (static_cast<std::uint64_t>(end) > n_values)
+        return "offsets end at " + std::to_string(end) + " but only " + std::to_string(n_values) +
+               " values were given";
+    return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------
+// Pool cache
+
+PoolCache::PoolCache(Builder build) : build_(build) {}
+
+tbb::task_arena* PoolCache::get(std::uint64_t n_threads) {
+    if (n_threads == 0) return nullptr;
+    // The ambient pool: the arena the caller runs in, else the default one.
+    const int ambient = tbb::this_task_arena::max_concurrency();
+    if (n_threads >= static_cast<std::uint64_t>(ambient)) return nullptr;
+
+    std::lock_guard guard(lock_);
+    if (poisoned_) return nullptr;
+    if (auto it = pools_.find(n_threads); it != pools_.end()) return it->second.get();
+    try {
+        // n < ambient <= INT_MAX.
+        std::unique_ptr<tbb::task_arena> arena = build_(static_cast<int>(n_threads));
+        if (!arena) return nullptr;
+        tbb::task_arena* pool = arena.get();
+        pools_.emplace(n_threads, std::move(arena));
+        return pool;
+    } catch (...) {
+        // The cache can no longer be trusted; the call runs on the ambient
+        // pool, as does every later one.
+        poisoned_ = true;
+        return nullptr;
+    }
+}
+
+std::size_t PoolCache::size() {
+    std::lock_guard guard(lock_);
+    return pools_.size();
+}
+
+bool PoolCache::poisoned() {
+    std::lock_guard guard(lock_);
+    return poisoned_;
+}
+
+namespace {
+
+std::unique_ptr<tbb::task_arena> build_arena(int n_threads) {
+    try {
+        // One slot is kept for the calling thread, which works in the arena
+        // while it waits: n threads in all.
+        auto arena = std::make_unique<tbb::task_arena>(n_threads);
+        arena->initialize();
+        return arena;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+
+PoolCache& pools() {
+    // Never freed: the arenas live as long as the process.
+    static PoolCache* const POOLS = new PoolCache(build_arena);
+    return *POOLS;
+}
+
+tbb::task_arena* pool_for(std::uint64_t n_threads) { return pools().get(n_threads); }
+
+// ---------------------------------------------------------------------------
+// Row loops
+
+namespace {
+
+// The quiet NaN every cell starts as.
+const double EMPTY_CELL = std::bit_cast<double>(std::uint64_t{0x7FF8000000000000});
+
+// Checks what the row loops rely on to stay inside their buffers, and
+// allocates the NaN-filled matrix.
+std::vector<double> start_matrix(std::span<const double> values, std::span<const std::int64_t> offsets,
+                                 std::span<const PlanItem> plan, std::size_t width) {
+    if (auto problem = check_offsets(values.size(), offsets)) throw std::invalid_argument(*problem);
+    std::size_t total = 0;
+    for (const PlanItem& item : plan) {
+        if (item.width > width - total) throw std::invalid_argument("plan widths exceed the row width");
+        total += item.width;
+    }
+    if (total != width) throw std::invalid_argument("plan widths do not add up to the row width");
+
+    const std::size_t n_series = offsets.size() - 1;
+    // 8 bytes a cell: a count past max_size() could never be allocated, and
+    // n_series * width itself may not fit in 64 bits.
+    const std::size_t max_cells = std::vector<double>().max_size();
+    if (width != 0 && n_series > max_cells / width) throw std::bad_alloc();
+    return std::vector<double>(n_series * width, EMPTY_CELL);
+}
+
+calculators::Series series(std::span<const double> values, std::span<const std::int64_t> offsets,
+                           std::size_t i) {
+    const auto begin = static_cast<std::size_t>(offsets[i]);
+    return values.subspan(begin, static_cast<std::size_t>(offsets[i + 1]) - begin);
+}
+
+// At most `item.width` values of the answer, from `row`; a missing answer or
+// a short one leaves the remaining cells at NaN.
+void copy_answer(const std::optional<calculators::Values>& answer, const PlanItem& item, double* row) {
+    if (!answer) return;
+    std::copy_n(answer->data(), std::min(answer->size(), item.width), row);
+}
+
+void evaluate_row(calculators::Series x, std::span<const PlanItem> plan, double* row) {
+    for (const PlanItem& item : plan) {
+        copy_answer(calculators::compute(item.name, x, item.params), item, row);
+        row += item.width;
+    }
+}
+
+std::uint64_t monotonic_ns() {
+    timespec t;
+    if (clock_gettime(CLOCK_MONOTONIC, &t) != 0) throw std::system_error(errno, std::generic_category());
+    // Unsigned arithmetic: wraps rather than overflows.
+    return static_cast<std::uint64_t>(t.tv_sec) * 1'000'000'000u + static_cast<std::uint64_t>(t.tv_nsec);
+}
+
+}  // namespace
+
+std::vector<double> run_batch(std::span<const double> values, std::span<const std::int64_t> offsets,
+                              std::span<const PlanItem> plan, std::size_t width, std::uint64_t n_threads) {
+    // No series, or no column: nothing to evaluate.
+    if (offsets.size() < 2 || width == 0) return {};
+    std::vector<double> matrix = start_matrix(values, offsets, plan, width);
+    const std::size_t n_series = offsets.size() - 1;
+    double* const cells = matrix.data();
+
+    tbb::task_arena* const pool = pool_for(n_threads);
+    // A lone series on the ambient pool needs no worker.
+    if (!pool && n_series == 1) {
+        evaluate_row(series(values, offsets, 0), plan, cells);
+        return matrix;
+    }
+    // Whole rows only. Rows differ in cost by orders of magnitude (series
+    // length, FFT-based items), so ranges are split on demand down to single
+    // rows; the auto partitioner keeps per-row scheduling cost low when they
+    // are uniform.
+    auto rows = [&] {
+        tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n_series, 1),
+                          [&](const tbb::blocked_range<std::size_t>& range) {
+                              for (std::size_t i = range.begin(); i != range.end(); ++i)
+                                  evaluate_row(series(values, offsets, i), plan, cells + i * width);
+                          });
+    };
+    if (pool)
+        pool->execute(rows);
+    else
+        rows();
+    return matrix;
+}
+
+std::vector<double> run_batch_timed(std::span<const double> values, std::span<const std::int64_t> offsets,
+                                    std::span<const PlanItem> plan, std::size_t width,
+                                    std::vector<std::uint64_t>& timings) {
+    timings.assign(plan.size(), 0);
+    // No series, or no column: nothing to evaluate.
+    if (offsets.size() < 2 || width == 0) return {};
+    std::vector<double> matrix = start_matrix(values, offsets, plan, width);
+    const std::size_t n_series = offsets.size() - 1;
+
+    double* row = matrix.data();
+    for (std::size_t i = 0; i < n_series; ++i) {
+        const calculators::Series x = series(values, offsets, i);
+        for (std::size_t j = 0; j < plan.size(); ++j) {
+            const PlanItem& item = plan[j];
+            const std::uint64_t t0 = monotonic_ns();
+            const std::optional<calculators::Values> answer = calculators::compute(item.name, x, item.params);
+            const std::uint64_t t1 = monotonic_ns();
+            timings[j] += t1 < t0 ? 0 : t1 - t0;  // wraps modulo 2^64
+            copy_answer(answer, item, row);
+            row += item.width;
+        }
+    }
+    return matrix;
+}
+
+}  // namespace batch
