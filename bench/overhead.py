@@ -1,0 +1,150 @@
+"""Fixed cost of a batch call, and (with --memory) proof that a batch does
+not copy its input.
+
+    PYTHONPATH=build/python python bench/overhead.py [--iterations N] [--memory]
+
+Call overhead: extract_batch over one series of 10 samples with the plan
+[("mean", [{}])] against compute_feature("mean", x, []) doing the same work;
+target ratio <= 3.
+
+Memory (--memory, needs about 1.2 GB): ~1 GB of samples (125M doubles in
+5,000 series) with a tiny plan; the peak resident set during the call,
+over the resident set just before it, is compared with the size of the
+output matrix. A copied input would show up as a ~1 GB rise.
+"""
+
+from __future__ import annotations
+
+import argparse
+import gc
+import os
+import resource
+import sys
+import time
+
+import numpy as np
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import common  # noqa: E402
+
+
+def per_call(fn, iterations: int, rounds: int = 5) -> float:
+    """Best over `rounds` of the mean seconds per call of fn()."""
+    best = float("inf")
+    for _ in range(rounds):
+        t0 = time.perf_counter()
+        for _ in range(iterations):
+            fn()
+        best = min(best, (time.perf_counter() - t0) / iterations)
+    return best
+
+
+def overhead(mod, iterations: int):
+    x = np.array([0.5, 1.5, -2.0, 3.25, 4.0, -1.0, 2.5, 0.0, 7.5, -3.5])
+    offsets = np.array([0, len(x)], dtype=np.int64)
+    plan = [("mean", [{}])]
+    assert mod.extract_batch(x, offsets, plan)[0] == mod.compute_feature("mean", x, [])
+
+    single = per_call(lambda: mod.compute_feature("mean", x, []), iterations)
+    batch = per_call(lambda: mod.extract_batch(x, offsets, plan), iterations)
+    batch_kw = per_call(lambda: mod.extract_batch(x, offsets, plan, n_threads=0), iterations)
+    timed = per_call(lambda: mod.extract_batch_timed(x, offsets, plan), iterations)
+    one = per_call(lambda: mod.extract_batch(x, offsets, plan, 1), max(1, iterations // 10))
+
+    print(f"Call overhead: 'mean' over 10 samples, best of 5 rounds of {iterations:,} calls")
+    rows = [
+        ["compute_feature(name, x, [])", f"{single * 1e9:,.0f}", "1.00"],
+        ["extract_batch(values, offsets, plan)", f"{batch * 1e9:,.0f}", f"{batch / single:.2f}"],
+        ["extract_batch(..., n_threads=0)", f"{batch_kw * 1e9:,.0f}", f"{batch_kw / single:.2f}"],
+        ["extract_batch_timed(values, offsets, plan)", f"{timed * 1e9:,.0f}", f"{timed / single:.2f}"],
+        ["extract_batch(..., 1)  [dedicated pool]", f"{one * 1e9:,.0f}", f"{one / single:.2f}"],
+    ]
+    print(common.table(["call", "ns per call", "vs compute_feature"], rows))
+    ratio = batch / single
+    print(f"  extract_batch / compute_feature = {ratio:.2f} (target <= 3: {'met' if ratio <= 3 else 'MISSED'})")
+
+
+def _status_kib(field: str) -> int | None:
+    try:
+        with open("/proc/self/status") as f:
+            for line in f:
+                if line.startswith(field + ":"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return None
+
+
+def _reset_peak() -> bool:
+    """Resets VmHWM to the current RSS (Linux >= 4.0); False where refused."""
+    try:
+        with open("/proc/self/clear_refs", "w") as f:
+            f.write("5")
+        return True
+    except OSError:
+        return False
+
+
+def _peak_kib() -> int:
+    hwm = _status_kib("VmHWM")
+    return hwm if hwm is not None else resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+
+
+def memory(mod, n_series: int, length: int):
+    print(f"\nMemory: {n_series:,} series x {length:,} samples "
+          f"({n_series * length * 8 / 2**30:.2f} GiB of float64)")
+    values = np.empty(n_series * length)
+    # Fill in slices to keep the generator's own scratch small.
+    rng = np.random.default_rng(7)
+    step = 1 << 22
+    for i in range(0, values.size, step):
+        values[i: i + step] = rng.standard_normal(min(step, values.size - i))
+    offsets = np.arange(n_series + 1, dtype=np.int64) * length
+    plan = [("mean", [{}]), ("maximum", [{}]), ("abs_energy", [{}])]
+    width = common.plan_width(plan)
+    matrix = n_series * width * 8
+    # The returned list: a pointer and a float object (24 bytes) per cell.
+    as_list = n_series * width * (8 + 24)
+    print(f"  output matrix {matrix / 1024:,.0f} KiB ({n_series} x {width}); "
+          f"as a Python list about {as_list / 1024:,.0f} KiB")
+
+    rows = []
+    for label, call in (
+        ("extract_batch, all threads", lambda: mod.extract_batch(values, offsets, plan)),
+        ("extract_batch_timed", lambda: mod.extract_batch_timed(values, offsets, plan)),
+    ):
+        gc.collect()
+        exact = _reset_peak()
+        before_rss = _status_kib("VmRSS") or 0
+        before_peak = _peak_kib()
+        result = call()
+        peak = _peak_kib()
+        base = before_rss if exact else before_peak
+        rise = max(0, peak - base)
+        rows.append([label, f"{before_rss / 1024:,.0f}", f"{peak / 1024:,.0f}", f"{rise:,}",
+                     f"{rise * 1024 / matrix:.1f}x", "VmHWM reset" if exact else "peak since start"])
+        del result
+    print(common.table(["call", "RSS before MiB", "peak MiB", "peak rise KiB", "rise / matrix", "method"],
+                       rows))
+    data_kib = values.nbytes // 1024
+    worst = max(int(r[3].replace(",", "")) for r in rows)
+    print(f"  largest rise {worst:,} KiB against {data_kib:,} KiB of input: "
+          f"{'no copy of the input' if worst < data_kib // 10 else 'the input looks COPIED'}")
+
+
+def main(argv=None):
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--iterations", type=int, default=100_000)
+    ap.add_argument("--memory", action="store_true", help="run the ~1 GB no-copy check")
+    ap.add_argument("--mem-series", type=int, default=5_000)
+    ap.add_argument("--mem-length", type=int, default=25_000)
+    args = ap.parse_args(argv)
+
+    mod = common.load_module()
+    overhead(mod, args.iterations)
+    if args.memory:
+        memory(mod, args.mem_series, args.mem_length)
+
+
+if __name__ == "__main__":
+    main()
