@@ -1,0 +1,84 @@
+#include "module/functions.h"
+
+#include <cmath>
+#include <string_view>
+
+#include "calculators/calculators.h"
+#include "module/args.h"
+#include "module/params_py.h"
+#include "numeric/stats.h"
+
+namespace module {
+
+PyObject* float_list(std::span<const double> values) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        PyObject* item = PyFloat_FromDouble(values[i]);
+        if (!item) return nullptr;
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);  // steals item
+    }
+    return list.release();
+}
+
+PyObject* compute_feature(PyObject* const* args) {
+    std::string_view name;
+    ArrayView x;
+    if (!to_text(args[0], "name", name) || !to_array(args[1], "x", Element::Float64, x) ||
+        !to_list(args[2], "params"))
+        return nullptr;
+    if (!require_contiguous(x)) return nullptr;
+    std::vector<Params> sets;
+    if (!params_from_list(args[2], sets)) return nullptr;
+
+    const auto values = calculators::compute(name, x.doubles(), sets);
+    if (!values) Py_RETURN_NONE;  // not implemented here: the caller falls back
+    return float_list(*values);
+}
+
+PyObject* compute_linear_trend_timewise(PyObject* const* args) {
+    ArrayView hours, x;
+    if (!to_array(args[0], "hours", Element::Float64, hours) || !to_array(args[1], "x", Element::Float64, x) ||
+        !to_list(args[2], "params"))
+        return nullptr;
+    // A malformed parameter list is reported ahead of the array layout.
+    std::vector<Params> sets;
+    if (!params_from_list(args[2], sets)) return nullptr;
+    if (!require_contiguous(hours) || !require_contiguous(x)) return nullptr;
+
+    const stats::LinregressResult line = stats::linregress(hours.doubles(), x.doubles());
+    std::vector<double> out;
+    out.reserve(sets.size());
+    for (const Params& set : sets) {
+        double v = NAN;
+        const PVal* attr = set.find("attr");
+        if (const auto* text = attr ? std::get_if<std::string>(&attr->v) : nullptr) {
+            if (*text == "slope") v = line.slope;
+            else if (*text == "intercept") v = line.intercept;
+            else if (*text == "rvalue") v = line.rvalue;
+            else if (*text == "pvalue") v = line.pvalue;
+            else if (*text == "stderr") v = line.std_err;
+        }
+        out.push_back(v);
+    }
+    return float_list(out);
+}
+
+PyObject* implemented_calculators() {
+    // A probe signal with some structure: every calculator has something to
+    // chew on, and only the answer's presence matters.
+    double probe[64];
+    for (int k = 0; k < 64; ++k) probe[k] = std::sin(static_cast<double>(k) * 0.7);
+    const Params empty[1];
+
+    Ref names(PyList_New(0));
+    if (!names) return nullptr;
+    for (std::string_view name : calculators::CALCULATOR_NAMES) {
+        if (!calculators::compute(name, probe, empty)) continue;
+        Ref text(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
+        if (!text || PyList_Append(names.get(), text.get()) < 0) return nullptr;
+    }
+    return names.release();
+}
+
+}  // namespace module
