@@ -1,15 +1,129 @@
+// extract_batch and extract_batch_timed: the Python half. Everything that
+// reads or builds a Python object runs with the interpreter lock; the engine
+// runs without it.
+#include <cstdint>
+#include <vector>
+
+#include "module/args.h"
+#include "module/engine.h"
 #include "module/functions.h"
+#include "module/params_py.h"
 
 namespace module {
 
-PyObject* extract_batch(PyObject* const*) {
-    PyErr_SetString(PyExc_NotImplementedError, "extract_batch is not available yet");
-    return nullptr;
+namespace {
+
+// The arrays and plan of one batch call, converted and checked.
+struct Batch {
+    ArrayView values, offsets;
+    std::vector<PlanItem> plan;
+    std::size_t width = 0;
+};
+
+// (list, n_series, width[, timings]) with the list built from `cells`.
+PyObject* result(std::span<const double> cells, std::size_t n_series, std::size_t width,
+                 const std::vector<std::uint64_t>* timings) {
+    Ref tuple(PyTuple_New(timings ? 4 : 3));
+    if (!tuple) return nullptr;
+    PyObject* list = float_list(cells);
+    if (!list) return nullptr;
+    PyTuple_SetItem(tuple.get(), 0, list);  // steals
+    PyObject* rows = PyLong_FromSize_t(n_series);
+    if (!rows) return nullptr;
+    PyTuple_SetItem(tuple.get(), 1, rows);
+    PyObject* columns = PyLong_FromSize_t(width);
+    if (!columns) return nullptr;
+    PyTuple_SetItem(tuple.get(), 2, columns);
+    if (timings) {
+        Ref spans(PyList_New(static_cast<Py_ssize_t>(timings->size())));
+        if (!spans) return nullptr;
+        for (std::size_t j = 0; j < timings->size(); ++j) {
+            PyObject* ns = PyLong_FromUnsignedLongLong((*timings)[j]);
+            if (!ns) return nullptr;
+            PyList_SetItem(spans.get(), static_cast<Py_ssize_t>(j), ns);
+        }
+        PyTuple_SetItem(tuple.get(), 3, spans.release());
+    }
+    return tuple.release();
 }
 
-PyObject* extract_batch_timed(PyObject* const*) {
-    PyErr_SetString(PyExc_NotImplementedError, "extract_batch_timed is not available yet");
-    return nullptr;
+enum class Step { Fail, Done, Evaluate };
+
+// Everything before the engine runs, in the order the checks are specified.
+// Done: `*early` holds the result of an early return.
+Step prepare(PyObject* plan, bool timed, Batch& batch, PyObject** early) {
+    if (!require_contiguous(batch.values) || !require_contiguous(batch.offsets)) return Step::Fail;
+    // No series: the offsets and the plan are not looked at.
+    if (batch.offsets.size < 2) {
+        const std::vector<std::uint64_t> none;
+        *early = result({}, 0, 0, timed ? &none : nullptr);
+        return *early ? Step::Done : Step::Fail;
+    }
+    if (auto problem = batch::check_offsets(batch.values.size, batch.offsets.ints())) {
+        PyErr_SetString(PyExc_ValueError, problem->c_str());
+        return Step::Fail;
+    }
+    if (!parse_plan(plan, batch.plan)) return Step::Fail;
+    for (const PlanItem& item : batch.plan) batch.width += item.width;
+    const std::size_t n_series = batch.offsets.size - 1;
+    // No column: nothing to evaluate, every item timed at 0.
+    if (batch.width == 0) {
+        const std::vector<std::uint64_t> zeros(batch.plan.size(), 0);
+        *early = result({}, n_series, 0, timed ? &zeros : nullptr);
+        return *early ? Step::Done : Step::Fail;
+    }
+    // The result list must be able to hold every cell.
+    if (n_series > static_cast<std::size_t>(PY_SSIZE_T_MAX) / sizeof(PyObject*) / batch.width) {
+        PyErr_NoMemory();
+        return Step::Fail;
+    }
+    return Step::Evaluate;
+}
+
+}  // namespace
+
+PyObject* extract_batch(PyObject* const* args) {
+    Batch batch;
+    std::uint64_t n_threads = 0;
+    if (!to_array(args[0], "values", Element::Float64, batch.values) ||
+        !to_array(args[1], "offsets", Element::Int64, batch.offsets) || !to_list(args[2], "plan") ||
+        (args[3] && !to_count(args[3], "n_threads", n_threads)))
+        return nullptr;
+    PyObject* early = nullptr;
+    switch (prepare(args[2], false, batch, &early)) {
+        case Step::Fail: return nullptr;
+        case Step::Done: return early;
+        case Step::Evaluate: break;
+    }
+    std::vector<double> cells;
+    {
+        WithoutGil released;
+        cells = batch::run_batch(batch.values.doubles(), batch.offsets.ints(), batch.plan, batch.width, n_threads);
+    }
+    batch.plan.clear();
+    return result(cells, batch.offsets.size - 1, batch.width, nullptr);
+}
+
+PyObject* extract_batch_timed(PyObject* const* args) {
+    Batch batch;
+    if (!to_array(args[0], "values", Element::Float64, batch.values) ||
+        !to_array(args[1], "offsets", Element::Int64, batch.offsets) || !to_list(args[2], "plan"))
+        return nullptr;
+    PyObject* early = nullptr;
+    switch (prepare(args[2], true, batch, &early)) {
+        case Step::Fail: return nullptr;
+        case Step::Done: return early;
+        case Step::Evaluate: break;
+    }
+    std::vector<double> cells;
+    std::vector<std::uint64_t> timings;
+    {
+        WithoutGil released;
+        cells = batch::run_batch_timed(batch.values.doubles(), batch.offsets.ints(), batch.plan, batch.width,
+                                       timings);
+    }
+    batch.plan.clear();
+    return result(cells, batch.offsets.size - 1, batch.width, &timings);
 }
 
 }  // namespace module
