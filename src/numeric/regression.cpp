@@ -1,0 +1,106 @@
+#include "numeric/regression.h"
+
+#include <cmath>
+
+#include "numeric/regression_detail.h"
+
+namespace regression {
+
+namespace {
+
+// A pair whose cosine is below this is already orthogonal to working
+// precision and is not rotated.
+constexpr double PAIR_TOLERANCE = 1e-17;
+// The sweeps stop once no pair had a cosine of this size.
+constexpr double CONVERGED = 1e-15;
+constexpr int MAX_SWEEPS = 60;
+
+// Rotates the pair (xp[i], xq[i]) of every element in place.
+void rotate(double* xp, double* xq, std::size_t len, std::size_t stride, double cs, double sn) {
+    for (std::size_t i = 0; i < len; ++i) {
+        const double wp = xp[i * stride], wq = xq[i * stride];
+        xp[i * stride] = cs * wp - sn * wq;
+        xq[i * stride] = wq * cs + wp * sn;
+    }
+}
+
+}  // namespace
+
+Svd jacobi_svd(const Matrix& a) {
+    Svd out;
+    // A malformed matrix has nothing to decompose.
+    if (!detail::well_formed(a)) return out;
+    const std::size_t m = a.rows, n = a.cols;
+
+    // W is kept column by column so that each pair reads two contiguous runs.
+    std::vector<double> w(m * n);
+    for (std::size_t i = 0; i < m; ++i)
+        for (std::size_t j = 0; j < n; ++j) w[j * m + i] = a(i, j);
+    out.v = Matrix{std::vector<double>(n * n, 0.0), n, n};
+    for (std::size_t j = 0; j < n; ++j) out.v(j, j) = 1.0;
+
+    for (int sweep = 0; sweep < MAX_SWEEPS; ++sweep) {
+        double off = 0.0;
+        for (std::size_t p = 0; p + 1 < n; ++p) {
+            double* const wp = w.data() + p * m;
+            for (std::size_t q = p + 1; q < n; ++q) {
+                double* const wq = w.data() + q * m;
+                double alpha = 0.0, beta = 0.0, gamma = 0.0;
+                for (std::size_t i = 0; i < m; ++i) {
+                    alpha += wp[i] * wp[i];
+                    beta += wq[i] * wq[i];
+                    gamma += wp[i] * wq[i];
+                }
+                const double norm = std::sqrt(beta * alpha);
+                // Orthogonal or empty columns; NaN never skips.
+                if (gamma == 0.0 || beta * alpha == 0.0 || PAIR_TOLERANCE * norm >= std::fabs(gamma)) continue;
+                const double cosine = std::fabs(gamma) / norm;
+                if (cosine > off) off = cosine;
+                const double zeta = (beta - alpha) / (gamma + gamma);
+                const double sg = std::isnan(zeta) ? zeta : (std::signbit(zeta) ? -1.0 : 1.0);
+                const double t = sg / (std::fabs(zeta) + std::sqrt(zeta * zeta + 1.0));
+                const double cs = 1.0 / std::sqrt(t * t + 1.0);
+                const double sn = t * cs;
+                rotate(wp, wq, m, 1, cs, sn);
+                rotate(out.v.data.data() + p, out.v.data.data() + q, n, n, cs, sn);
+            }
+        }
+        if (off < CONVERGED) break;
+    }
+
+    out.s.assign(n, 0.0);
+    out.u = Matrix{std::vector<double>(m * n, 0.0), m, n};
+    for (std::size_t j = 0; j < n; ++j) {
+        const double* const wj = w.data() + j * m;
+        // From -0.0: a matrix without rows has singular values -0.0.
+        double ss = -0.0;
+        for (std::size_t i = 0; i < m; ++i) ss += wj[i] * wj[i];
+        const double s = std::sqrt(ss);
+        out.s[j] = s;
+        if (ss > 0.0)
+            for (std::size_t i = 0; i < m; ++i) out.u(i, j) = wj[i] / s;
+    }
+    return out;
+}
+
+std::optional<std::vector<double>> svd_lstsq(const Matrix& a, std::span<const double> y, double rcond) {
+    if (!detail::well_formed(a) || y.size() != a.rows || a.rows == 0 || a.cols == 0) return std::nullopt;
+    const std::size_t m = a.rows, n = a.cols;
+    const Svd d = jacobi_svd(a);
+    const double smax = detail::max_ignoring_nan(d.s);
+    std::vector<double> beta(n, 0.0);
+    // Nothing to invert, or no finite scale to cut at.
+    if (smax == 0.0 || std::isinf(smax)) return beta;
+    const double cutoff = rcond * smax;
+    for (std::size_t i = 0; i < n; ++i) {
+        // A NaN singular value is not cut and spreads into the solution.
+        if (cutoff >= d.s[i]) continue;
+        double uy = -0.0;
+        for (std::size_t r = 0; r < m; ++r) uy += d.u(r, i) * y[r];
+        const double coef = uy / d.s[i];
+        for (std::size_t j = 0; j < n; ++j) beta[j] = d.v(j, i) * coef + beta[j];
+    }
+    return beta;
+}
+
+}  // namespace regression
