@@ -89,6 +89,7 @@ namespace {
 // `matrix_profile` are in no table, so they answer nothing.
 const std::span<const Entry>* const FAMILIES[] = {
     &SIMPLE_ENTRIES,
+    &AGG_ENTRIES,
     &COUNT_ENTRIES,
     &OTHER_ENTRIES,
 };

@@ -1,4 +1,8 @@
-// Simple statistics and locations: the scalar calculators over the values.
+// Simple statistics and locations: the scalar calculators that summarise a
+// series by one moment, extreme, sum or position.
+#include <cmath>
+#include <limits>
+
 #include "calculators/registry.h"
 #include "numeric/stats.h"
 
@@ -6,10 +10,166 @@ namespace calculators {
 
 namespace {
 
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+
+double count(std::size_t n) { return static_cast<double>(n); }
+
+// Plain left-to-right sum of squares from -0.0, so nothing to add stays -0.0.
+double abs_energy(Series x) {
+    double s = -0.0;
+    for (double v : x) s += v * v;
+    return s;
+}
+
+double absolute_maximum(Series x) { return stats::max_abs(x); }
+
+// Compensated sum of |x_{i+1} - x_i|, the differences made on the fly.
+double abs_change_sum(Series x) {
+    if (x.size() < 2) return 0.0;
+    return stats::sum_of(x.size() - 1, [p = x.data()](std::size_t i) { return std::fabs(p[i + 1] - p[i]); });
+}
+
+double absolute_sum_of_changes(Series x) { return abs_change_sum(x); }
+
+double length(Series x) { return count(x.size()); }
+double maximum(Series x) { return stats::max(x); }
+double minimum(Series x) { return stats::min(x); }
 double mean(Series x) { return stats::mean(x); }
+double median(Series x) { return stats::quantile(x, 0.5); }
+double standard_deviation(Series x) { return stats::std(x); }
+double variance(Series x) { return stats::var(x); }
+double sum_values(Series x) { return stats::sum(x); }
+
+double root_mean_square(Series x) {
+    if (x.empty()) return NaN;
+    const double squares = stats::sum_of(x.size(), [p = x.data()](std::size_t i) { return p[i] * p[i]; });
+    return std::sqrt(squares / count(x.size()));
+}
+
+double mean_abs_change(Series x) {
+    // The mean of no differences.
+    if (x.size() < 2) return NaN;
+    return abs_change_sum(x) / count(x.size() - 1);
+}
+
+// Telescoped: only the end samples enter.
+double mean_change(Series x) {
+    const std::size_t n = x.size();
+    if (n < 2) return NaN;
+    return (x[n - 1] - x[0]) / count(n - 1);
+}
+
+double mean_second_derivative_central(Series x) {
+    const std::size_t n = x.size();
+    if (n < 3) return NaN;
+    const double m = count(n - 2);
+    return (((x[n - 1] - x[n - 2]) - x[1]) + x[0]) / (m + m);
+}
+
+double first_location_of_maximum(Series x) {
+    if (x.empty()) return NaN;
+    return count(*stats::argmax(x)) / count(x.size());
+}
+
+double first_location_of_minimum(Series x) {
+    if (x.empty()) return NaN;
+    return count(*stats::argmin(x)) / count(x.size());
+}
+
+// j, the distance of the last extreme from the end, is what an argmax of the
+// reversed series gives.
+double last_location_of_maximum(Series x) {
+    if (x.empty()) return NaN;
+    const std::size_t j = x.size() - 1 - *stats::last_argmax(x);
+    return 1.0 - count(j) / count(x.size());
+}
+
+double last_location_of_minimum(Series x) {
+    if (x.empty()) return NaN;
+    const std::size_t j = x.size() - 1 - *stats::last_argmin(x);
+    return 1.0 - count(j) / count(x.size());
+}
+
+double variance_larger_than_standard_deviation(Series x) {
+    const double v = stats::var(x);
+    return std::sqrt(v) < v ? 1.0 : 0.0;
+}
+
+double variation_coefficient(Series x) {
+    if (x.empty()) return NaN;
+    const double n = count(x.size());
+    const double m = stats::sum(x) / n;
+    // Exact comparison: a NaN mean is not 0.0 and goes on to the division.
+    if (m == 0.0) return NaN;
+    // stats::std with the mean already at hand.
+    return std::sqrt(stats::squared_deviations(x, m) / n) / m;
+}
+
+}  // namespace
+
+// Bias-corrected sample skewness.
+double skewness(Series x) {
+    const std::size_t n = x.size();
+    if (n < 3) return NaN;
+    const double m = stats::mean(x);
+    double s2 = 0.0, s3 = 0.0;
+    for (double v : x) {
+        const double d = v - m;
+        s2 += d * d;
+        s3 += d * (d * d);
+    }
+    // No spread (a NaN s2 goes on).
+    if (s2 == 0.0) return 0.0;
+    const double nd = count(n);
+    return (s3 / std::pow(s2, 1.5)) * ((std::sqrt(nd - 1.0) * nd) / (nd - 2.0));
+}
+
+// Bias-corrected sample excess kurtosis.
+double kurtosis(Series x) {
+    const std::size_t n = x.size();
+    if (n < 4) return NaN;
+    const double m = stats::mean(x);
+    double s2 = 0.0, s4 = 0.0;
+    for (double v : x) {
+        const double d = v - m;
+        const double d2 = d * d;
+        s2 += d2;
+        s4 += d2 * d2;
+    }
+    const double nd = count(n);
+    const double a = (nd - 3.0) * (nd - 2.0);
+    const double D = (a * s2) * s2;
+    // No spread, or one too small to square (a NaN D goes on).
+    if (D == 0.0) return 0.0;
+    return (s4 * (((nd + 1.0) * nd) * (nd - 1.0))) / D - ((nd - 1.0) * (3.0 * (nd - 1.0))) / a;
+}
+
+namespace {
 
 constexpr Entry TABLE[] = {
+    {"abs_energy", scalar<abs_energy>},
+    {"absolute_maximum", scalar<absolute_maximum>},
+    {"absolute_sum_of_changes", scalar<absolute_sum_of_changes>},
+    {"first_location_of_maximum", scalar<first_location_of_maximum>},
+    {"first_location_of_minimum", scalar<first_location_of_minimum>},
+    {"kurtosis", scalar<kurtosis>},
+    {"last_location_of_maximum", scalar<last_location_of_maximum>},
+    {"last_location_of_minimum", scalar<last_location_of_minimum>},
+    {"length", scalar<length>},
+    {"maximum", scalar<maximum>},
     {"mean", scalar<mean>},
+    {"mean_abs_change", scalar<mean_abs_change>},
+    {"mean_change", scalar<mean_change>},
+    {"mean_second_derivative_central", scalar<mean_second_derivative_central>},
+    {"median", scalar<median>},
+    {"minimum", scalar<minimum>},
+    {"root_mean_square", scalar<root_mean_square>},
+    {"skewness", scalar<skewness>},
+    {"standard_deviation", scalar<standard_deviation>},
+    {"sum_values", scalar<sum_values>},
+    {"variance", scalar<variance>},
+    {"variance_larger_than_standard_deviation", scalar<variance_larger_than_standard_deviation>},
+    {"variation_coefficient", scalar<variation_coefficient>},
 };
 
 }  // namespace

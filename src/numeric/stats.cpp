@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <memory>
 
 #include "numeric/special.h"
 
@@ -26,6 +28,158 @@ struct Neumaier {
     }
 };
 
+// ---- Extremes -------------------------------------------------------------
+//
+// The defining scan (keep the first strict extreme, stop at the first NaN)
+// is sequential; it is evaluated here block by block with lane-parallel
+// comparisons instead. Within a NaN-free block only the extreme value is
+// needed: the first element comparing equal to the overall extreme is where
+// the scan would stop moving, so the exact position is recovered afterwards
+// by one search inside the first block that reached it. Comparisons decide
+// everything, so the answer is the scan's bit for bit (-0.0 vs +0.0
+// included: they compare equal, and the position picks the element).
+
+// Two lanes: the width every x86-64 has, so the compiler maps these to
+// native instructions without a target switch.
+using V2 = double __attribute__((vector_size(16)));
+using M2 = std::int64_t __attribute__((vector_size(16)));
+// Eight independent two-lane accumulators: enough chains in flight to hide
+// the latency of the compare-select.
+constexpr int LANES = 8;
+constexpr std::size_t STEP = 2 * LANES;
+
+// Fits in L1, so the searches that follow a block cost little.
+constexpr std::size_t BLOCK = 2048;
+
+// Loads two values (absolute values for Abs) into v.
+template <bool Abs>
+inline void load2(V2& v, const double* p) {
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (Abs) {
+        const M2 magnitude = M2{} + std::numeric_limits<std::int64_t>::max();
+        v = reinterpret_cast<V2>(reinterpret_cast<M2>(v) & magnitude);
+    }
+}
+
+template <bool Greater>
+inline void keep(V2& best, const V2& v) {
+    if constexpr (Greater)
+        best = v > best ? v : best;
+    else
+        best = v < best ? v : best;
+}
+
+template <bool Abs>
+inline double value_at(const double* p, std::size_t i) {
+    return Abs ? std::fabs(p[i]) : p[i];
+}
+
+template <bool Greater>
+inline bool beats(double v, double best) {
+    return Greater ? v > best : v < best;
+}
+
+// Extreme of p[0, len) (len >= 1) by the plain scan, in `out`; true when
+// the block holds a NaN, in which case `out` is meaningless.
+template <bool Greater, bool Abs>
+bool block_extreme_scalar(const double* p, std::size_t len, double& out) {
+    double best = value_at<Abs>(p, 0);
+    bool nan = false;
+    for (std::size_t i = 0; i < len; ++i) {
+        const double v = value_at<Abs>(p, i);
+        nan |= std::isnan(v);
+        if (beats<Greater>(v, best)) best = v;
+    }
+    out = best;
+    return nan;
+}
+
+// The same, lane-parallel. A NaN is noticed through a running sum of the
+// values, which any NaN makes NaN; infinities of both signs can make it NaN
+// too, so a NaN sum sends the block to the plain scan.
+template <bool Greater, bool Abs>
+bool block_extreme(const double* p, std::size_t len, double& out) {
+    if (len < STEP) return block_extreme_scalar<Greater, Abs>(p, len, out);
+    V2 m[LANES], v[LANES], witness[2] = {};
+    for (int l = 0; l < LANES; ++l) load2<Abs>(m[l], p + 2 * l);
+    std::size_t i = STEP;
+    for (; i + STEP <= len; i += STEP) {
+        for (int l = 0; l < LANES; ++l) load2<Abs>(v[l], p + i + 2 * l);
+        witness[0] += (v[0] + v[1]) + (v[2] + v[3]);
+        witness[1] += (v[4] + v[5]) + (v[6] + v[7]);
+        for (int l = 0; l < LANES; ++l) keep<Greater>(m[l], v[l]);
+    }
+    for (int l = 0; l < LANES; ++l) witness[l & 1] += m[l];
+    const V2 w = witness[0] + witness[1];
+    if (std::isnan(w[0] + w[1])) return block_extreme_scalar<Greater, Abs>(p, len, out);
+    double best = m[0][0];
+    for (int l = 0; l < LANES; ++l)
+        for (int j = 0; j < 2; ++j)
+            if (beats<Greater>(m[l][j], best)) best = m[l][j];
+    for (; i < len; ++i) {
+        const double x = value_at<Abs>(p, i);
+        if (std::isnan(x)) return true;
+        if (beats<Greater>(x, best)) best = x;
+    }
+    out = best;
+    return false;
+}
+
+// Position of the first (Reverse: last) NaN of p[0, len); there is one.
+template <bool Reverse>
+std::size_t find_nan(const double* p, std::size_t len) {
+    if constexpr (Reverse) {
+        std::size_t i = len;
+        while (!std::isnan(p[--i])) {}
+        return i;
+    } else {
+        std::size_t i = 0;
+        while (!std::isnan(p[i])) ++i;
+        return i;
+    }
+}
+
+// Position of the first (Reverse: last) element of p[0, len) whose value
+// equals v; there is one.
+template <bool Abs, bool Reverse>
+std::size_t find_equal(const double* p, std::size_t len, double v) {
+    if constexpr (Reverse) {
+        std::size_t i = len;
+        while (!(value_at<Abs>(p, --i) == v)) {}
+        return i;
+    } else {
+        std::size_t i = 0;
+        while (!(value_at<Abs>(p, i) == v)) ++i;
+        return i;
+    }
+}
+
+// Position the scan of `max`/`min` stops at (Reverse: the scan of the
+// reversed series, as a position of the original). x is not empty.
+template <bool Greater, bool Abs, bool Reverse>
+std::size_t extreme_position(Series x) {
+    const double* p = x.data();
+    const std::size_t n = x.size();
+    const std::size_t blocks = (n + BLOCK - 1) / BLOCK;
+    double best = 0.0;
+    std::size_t best_start = 0, best_len = 0;
+    for (std::size_t k = 0; k < blocks; ++k) {
+        const std::size_t b = Reverse ? blocks - 1 - k : k;
+        const std::size_t start = b * BLOCK, len = std::min(BLOCK, n - start);
+        double m;
+        if (block_extreme<Greater, Abs>(p + start, len, m)) return start + find_nan<Reverse>(p + start, len);
+        // Strict: a later block that only ties does not hold the first one.
+        if (k == 0 || beats<Greater>(m, best)) {
+            best = m;
+            best_start = start;
+            best_len = len;
+        }
+    }
+    return best_start + find_equal<Abs, Reverse>(p + best_start, best_len, best);
+}
+
+// ---- Quantiles ------------------------------------------------------------
+
 // floor/ceil of a position to an index: NaN and negatives give 0, values
 // beyond the unsigned range saturate.
 std::size_t to_index(double v) {
@@ -36,37 +190,38 @@ std::size_t to_index(double v) {
 
 double from_key(std::int64_t k) {
     // The key map is an involution: applying it to a key gives the bits back.
-    const std::int64_t b = k ^ static_cast<std::int64_t>(static_cast<std::uint64_t>(k >> 63) >> 1);
-    double v;
-    __builtin_memcpy(&v, &b, sizeof v);
-    return v;
+    return std::bit_cast<double>(k ^ static_cast<std::int64_t>(static_cast<std::uint64_t>(k >> 63) >> 1));
 }
 
-template <bool Greater>
-std::size_t first_extreme(Series x) {
-    std::size_t b = 0;
-    double best = x[0];
-    if (std::isnan(best)) return 0;
-    for (std::size_t i = 1; i < x.size(); ++i) {
-        const double v = x[i];
-        if (std::isnan(v)) return i;
-        if (Greater ? v > best : v < best) {
-            best = v;
-            b = i;
-        }
-    }
-    return b;
+// Interpolation position of q among n >= 1 sorted values, and the two order
+// statistics it falls between (equal when it hits one).
+struct Position {
+    double pos;
+    std::size_t lo, hi;
+};
+
+Position position(std::size_t n, double q) {
+    // A NaN q passes both clamps and ends at index 0.
+    const double qa = (0.0 > q) ? 0.0 : q;
+    const double qc = (1.0 < qa) ? 1.0 : qa;
+    const double pos = static_cast<double>(n - 1) * qc;
+    // pos <= n - 1 unless n - 1 rounds up as a double (beyond 2^53): keep
+    // the indices inside the series all the same.
+    const std::size_t lo = std::min(to_index(std::floor(pos)), n - 1);
+    const std::size_t hi = std::min(to_index(std::ceil(pos)), n - 1);
+    return {pos, lo, hi};
+}
+
+double interpolate(const Position& at, double xlo, double xhi) {
+    if (at.lo == at.hi) return xlo;
+    const double frac = at.pos - static_cast<double>(at.lo);
+    return (xhi - xlo) * frac + xlo;
 }
 
 }  // namespace
 
 double sum(Series x) {
-    Neumaier acc;
-    for (double v : x) acc.add(v);
-    if (std::isfinite(acc.s) && std::isfinite(acc.e)) return acc.s + acc.e;
-    double plain = 0.0;
-    for (double v : x) plain += v;
-    return plain;
+    return sum_of(x.size(), [p = x.data()](std::size_t i) { return p[i]; });
 }
 
 double mean(Series x) {
@@ -74,10 +229,9 @@ double mean(Series x) {
     return sum(x) / static_cast<double>(x.size());
 }
 
-double var(Series x) {
-    if (x.empty()) return NaN;
-    const double n = static_cast<double>(x.size());
-    const double m = sum(x) / n;
+double squared_deviations(Series x, double m) {
+    // Every term is >= 0 or NaN, hence no magnitude test; and no fallback:
+    // an infinite square makes e inf - inf = NaN.
     double s = 0.0, e = 0.0;
     for (double v : x) {
         const double d = (v - m) * (v - m);
@@ -85,21 +239,36 @@ double var(Series x) {
         e += (s - t) + d;
         s = t;
     }
-    return (s + e) / n;
+    return s + e;
+}
+
+double var(Series x) {
+    if (x.empty()) return NaN;
+    const double n = static_cast<double>(x.size());
+    return squared_deviations(x, sum(x) / n) / n;
 }
 
 double std(Series x) { return std::sqrt(var(x)); }
 
-double max(Series x) { return x.empty() ? NaN : x[first_extreme<true>(x)]; }
-double min(Series x) { return x.empty() ? NaN : x[first_extreme<false>(x)]; }
+double max(Series x) { return x.empty() ? NaN : x[extreme_position<true, false, false>(x)]; }
+double min(Series x) { return x.empty() ? NaN : x[extreme_position<false, false, false>(x)]; }
+double max_abs(Series x) { return x.empty() ? NaN : std::fabs(x[extreme_position<true, true, false>(x)]); }
 
 std::optional<std::size_t> argmax(Series x) {
     if (x.empty()) return std::nullopt;
-    return first_extreme<true>(x);
+    return extreme_position<true, false, false>(x);
 }
 std::optional<std::size_t> argmin(Series x) {
     if (x.empty()) return std::nullopt;
-    return first_extreme<false>(x);
+    return extreme_position<false, false, false>(x);
+}
+std::optional<std::size_t> last_argmax(Series x) {
+    if (x.empty()) return std::nullopt;
+    return extreme_position<true, false, true>(x);
+}
+std::optional<std::size_t> last_argmin(Series x) {
+    if (x.empty()) return std::nullopt;
+    return extreme_position<false, false, true>(x);
 }
 
 std::vector<double> diff(Series x) {
@@ -111,50 +280,39 @@ std::vector<double> diff(Series x) {
 }
 
 void sort_total(std::span<double> x) {
-    // Sorting the integer keys is exact: equal keys are identical bit patterns.
-    static_assert(sizeof(double) == sizeof(std::int64_t));
-    auto* k = reinterpret_cast<std::int64_t*>(x.data());
-    for (std::size_t i = 0; i < x.size(); ++i) k[i] = total_order_key(x[i]);
-    std::sort(k, k + x.size());
-    for (std::size_t i = 0; i < x.size(); ++i) x[i] = from_key(k[i]);
+    // Equal keys are identical bit patterns, so any sort gives the stable
+    // sort's result.
+    std::sort(x.begin(), x.end(), [](double a, double b) { return total_order_key(a) < total_order_key(b); });
 }
 
 double quantile_sorted(Series x, double q) {
     const std::size_t n = x.size();
     if (n == 0 || std::isnan(x[n - 1])) return NaN;
-    const double qa = (0.0 > q) ? 0.0 : q;
-    const double qc = (1.0 < qa) ? 1.0 : qa;
-    const double pos = static_cast<double>(n - 1) * qc;
-    const std::size_t lo = to_index(std::floor(pos));
-    const std::size_t hi = to_index(std::ceil(pos));
-    if (lo == hi) return x[lo];
-    const double frac = pos - static_cast<double>(lo);
-    return (x[hi] - x[lo]) * frac + x[lo];
+    const Position at = position(n, q);
+    return interpolate(at, x[at.lo], x[at.hi]);
 }
 
 double quantile(Series x, double q) {
     const std::size_t n = x.size();
     if (n == 0) return NaN;
-    // Selection on the total-order keys gives the same order statistics as
-    // a full sort of a copy, at linear cost.
-    std::vector<std::int64_t> k(n);
+    // Selection on the total-order keys gives exactly the order statistics
+    // of a sorted copy (equal keys are equal bits), at linear cost.
+    std::unique_ptr<std::int64_t[]> k(new std::int64_t[n]);
     std::int64_t top = std::numeric_limits<std::int64_t>::min();
     for (std::size_t i = 0; i < n; ++i) {
         k[i] = total_order_key(x[i]);
         top = std::max(top, k[i]);
     }
+    // The last of the sorted copy is NaN (of either sign).
     if (std::isnan(from_key(top))) return NaN;
-    const double qa = (0.0 > q) ? 0.0 : q;
-    const double qc = (1.0 < qa) ? 1.0 : qa;
-    const double pos = static_cast<double>(n - 1) * qc;
-    const std::size_t lo = to_index(std::floor(pos));
-    const std::size_t hi = to_index(std::ceil(pos));
-    std::nth_element(k.begin(), k.begin() + static_cast<std::ptrdiff_t>(lo), k.end());
-    const double xlo = from_key(k[lo]);
-    if (lo == hi) return xlo;
-    const double xhi = from_key(*std::min_element(k.begin() + static_cast<std::ptrdiff_t>(lo) + 1, k.end()));
-    const double frac = pos - static_cast<double>(lo);
-    return (xhi - xlo) * frac + xlo;
+    const Position at = position(n, q);
+    std::int64_t* const first = k.get();
+    std::nth_element(first, first + at.lo, first + n);
+    const double xlo = from_key(first[at.lo]);
+    if (at.lo == at.hi) return xlo;
+    // hi = lo + 1: the smallest key after the selected one.
+    const double xhi = from_key(*std::min_element(first + at.lo + 1, first + n));
+    return interpolate(at, xlo, xhi);
 }
 
 LinregressResult linregress(Series x, Series y) {

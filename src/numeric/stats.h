@@ -5,6 +5,8 @@
 // rules below are relied on by the calculators, which repeat none of them.
 #pragma once
 
+#include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -15,6 +17,45 @@ namespace stats {
 
 using Series = std::span<const double>;
 
+// Neumaier compensated sum of value(0), ..., value(n - 1) in that order,
+// without materialising the values; falls back to the plain left-to-right
+// sum (from +0.0) when the compensated result or its compensation is not
+// finite. `value` must be pure (a rare case evaluates it twice). Empty: +0.0.
+template <class F>
+double sum_of(std::size_t n, F&& value) {
+    // Neumaier's term, (s - t) + v or (v - t) + s by magnitude, is the exact
+    // rounding error of s + v whenever t is finite. Knuth's two-sum gives the
+    // same exact error without the magnitude test, so it is used first; it
+    // differs only when one of its own intermediates overflows, which leaves
+    // its e non-finite, and then the sum is redone the defining way.
+    double s = 0.0, e = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double v = value(i);
+        const double t = s + v;
+        const double vv = t - s;
+        e += (s - (t - vv)) + (v - vv);
+        s = t;
+    }
+    // s is the plain left-to-right sum itself: the fallback. A non-finite s
+    // stays non-finite, so every t was finite when s is.
+    if (!std::isfinite(s)) return s;
+    if (std::isfinite(e)) return s + e;
+    s = 0.0;
+    e = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double v = value(i);
+        const double t = s + v;
+        // The magnitude test as a mask, so the loop has no branch. A NaN
+        // magnitude would pick the second form; here none occurs.
+        const std::uint64_t s_big = -static_cast<std::uint64_t>(std::fabs(s) >= std::fabs(v));
+        const auto first = std::bit_cast<std::uint64_t>((s - t) + v);
+        const auto second = std::bit_cast<std::uint64_t>((v - t) + s);
+        e += std::bit_cast<double>((first & s_big) | (second & ~s_big));
+        s = t;
+    }
+    return std::isfinite(e) ? s + e : s;
+}
+
 // Neumaier compensated sum; falls back to the plain left-to-right sum when
 // the compensated result or its compensation is not finite. Empty: +0.0.
 double sum(Series x);
@@ -23,23 +64,31 @@ double mean(Series x);
 // Population variance (divisor n), two passes with a compensated second
 // pass and no fallback: one infinite square gives NaN. NaN when empty.
 double var(Series x);
+// The compensated sum of (x_i - m)^2 in index order behind `var`: no
+// magnitude test and no fallback. 0.0 when empty.
+double squared_deviations(Series x, double m);
 double std(Series x);
 // Extremes; the first NaN met wins and ties keep the earlier element
 // (so max of [-0.0, 0.0] is -0.0). NaN when empty.
 double max(Series x);
 double min(Series x);
+// `max` of the absolute values (sign bits cleared, so a NaN stays NaN),
+// without a scratch copy.
+double max_abs(Series x);
 // Position of the first extreme or of the first NaN; none when empty.
 std::optional<std::size_t> argmax(Series x);
 std::optional<std::size_t> argmin(Series x);
+// The same scan from the end: the position of the last extreme or of the
+// last NaN (argmax of the reversed series is n - 1 minus this).
+std::optional<std::size_t> last_argmax(Series x);
+std::optional<std::size_t> last_argmin(Series x);
 // First differences x[i+1] - x[i]; empty for n < 2.
 std::vector<double> diff(Series x);
 
 // IEEE 754 total order: negative NaNs, -inf, ..., -0.0, +0.0, ..., +inf,
 // positive NaNs. Keys compare as signed 64-bit integers.
 inline std::int64_t total_order_key(double v) {
-    std::int64_t b;
-    static_assert(sizeof b == sizeof v);
-    __builtin_memcpy(&b, &v, sizeof b);
+    const auto b = std::bit_cast<std::int64_t>(v);
     return b ^ static_cast<std::int64_t>(static_cast<std::uint64_t>(b >> 63) >> 1);
 }
 inline bool total_less(double a, double b) { return total_order_key(a) < total_order_key(b); }

@@ -1,0 +1,126 @@
+#include "helpers/agg.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "numeric/stats.h"
+
+namespace {
+
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+
+struct Name {
+    std::string_view text;
+    Agg::Kind kind;
+};
+
+// The accepted names grouped by length; no name has 5 or 8 bytes.
+constexpr Name NAMES_3[] = {{"var", Agg::Var}, {"std", Agg::Std}, {"max", Agg::Max}, {"min", Agg::Min},
+                            {"sum", Agg::Sum}, {"ptp", Agg::Ptp}, {"any", Agg::Any}, {"all", Agg::All}};
+constexpr Name NAMES_4[] = {{"mean", Agg::Mean}, {"amax", Agg::Max}, {"amin", Agg::Min}, {"prod", Agg::Prod}};
+constexpr Name NAMES_6[] = {{"median", Agg::Median}, {"argmax", Agg::Argmax}, {"argmin", Agg::Argmin},
+                            {"nanvar", Agg::NanVar}, {"nanstd", Agg::NanStd}, {"nanmax", Agg::NanMax},
+                            {"nanmin", Agg::NanMin}, {"nansum", Agg::NanSum}};
+constexpr Name NAMES_7[] = {{"average", Agg::Mean},    {"maximum", Agg::Max},    {"minimum", Agg::Min},
+                            {"product", Agg::Prod},    {"nanmean", Agg::NanMean}, {"nanprod", Agg::NanProd}};
+constexpr Name NAMES_9[] = {{"nanmedian", Agg::NanMedian}};
+
+template <std::size_t N>
+Agg::Kind lookup(const Name (&names)[N], std::string_view text) {
+    for (const Name& name : names)
+        if (std::memcmp(name.text.data(), text.data(), text.size()) == 0) return name.kind;
+    return Agg::NoAggregation;
+}
+
+// The plain variant a Nan-variant applies to the NaN-free values.
+Agg::Kind plain_twin(Agg::Kind k) {
+    switch (k) {
+        case Agg::NanMean: return Agg::Mean;
+        case Agg::NanMedian: return Agg::Median;
+        case Agg::NanVar: return Agg::Var;
+        case Agg::NanStd: return Agg::Std;
+        case Agg::NanMax: return Agg::Max;
+        case Agg::NanMin: return Agg::Min;
+        case Agg::NanSum: return Agg::Sum;
+        case Agg::NanProd: return Agg::Prod;
+        default: return k;
+    }
+}
+
+double variance(std::span<const double> data, double ddof) {
+    const double n = static_cast<double>(data.size());
+    const double d = n - ddof;
+    // No degrees of freedom left (a NaN ddof goes on and gives NaN).
+    if (d <= 0.0) return NaN;
+    return stats::squared_deviations(data, stats::sum(data) / n) / d;
+}
+
+// A plain (non-Nan) variant on data of any length.
+double apply_plain(Agg::Kind k, std::span<const double> data, double ddof) {
+    // Nothing to aggregate: the empty sum and product, "any" false, "all" true.
+    if (data.empty()) {
+        switch (k) {
+            case Agg::Sum: case Agg::Any: return 0.0;
+            case Agg::Prod: case Agg::All: return 1.0;
+            default: return NaN;
+        }
+    }
+    switch (k) {
+        case Agg::Mean: return stats::mean(data);
+        case Agg::Median: return stats::quantile(data, 0.5);
+        case Agg::Var: return variance(data, ddof);
+        case Agg::Std: return std::sqrt(variance(data, ddof));
+        case Agg::Max: return stats::max(data);
+        case Agg::Min: return stats::min(data);
+        case Agg::Sum: return stats::sum(data);
+        case Agg::Prod: {
+            double p = 1.0;
+            for (double v : data) p *= v;
+            return p;
+        }
+        case Agg::Ptp: return stats::max(data) - stats::min(data);
+        case Agg::Any:
+            // A NaN is not equal to 0.0.
+            for (double v : data)
+                if (v != 0.0) return 1.0;
+            return 0.0;
+        case Agg::All:
+            // -0.0 equals 0.0; a NaN does not.
+            for (double v : data)
+                if (v == 0.0) return 0.0;
+            return 1.0;
+        case Agg::Argmax: return static_cast<double>(*stats::argmax(data));
+        case Agg::Argmin: return static_cast<double>(*stats::argmin(data));
+        default: return NaN;
+    }
+}
+
+}  // namespace
+
+Agg Agg::parse(std::string_view name) {
+    switch (name.size()) {
+        case 3: return {lookup(NAMES_3, name)};
+        case 4: return {lookup(NAMES_4, name)};
+        case 6: return {lookup(NAMES_6, name)};
+        case 7: return {lookup(NAMES_7, name)};
+        case 9: return {lookup(NAMES_9, name)};
+        default: return {NoAggregation};
+    }
+}
+
+double Agg::apply_with_ddof(Agg agg, std::span<const double> data, double ddof) {
+    const Kind twin = plain_twin(agg.kind);
+    if (twin == agg.kind) return apply_plain(agg.kind, data, ddof);
+    // A Nan-variant: its twin on the values that are not NaN, in order. Data
+    // without NaN needs no copy.
+    std::size_t nans = 0;
+    for (double v : data) nans += std::isnan(v);
+    if (nans == 0) return apply_plain(twin, data, ddof);
+    std::vector<double> kept;
+    kept.reserve(data.size() - nans);
+    for (double v : data)
+        if (!std::isnan(v)) kept.push_back(v);
+    return apply_plain(twin, kept, ddof);
+}
