@@ -91,6 +91,7 @@ const std::span<const Entry>* const FAMILIES[] = {
     &SIMPLE_ENTRIES,
     &AGG_ENTRIES,
     &COUNT_ENTRIES,
+    &PEAK_ENTRIES,
     &OTHER_ENTRIES,
 };
 
