@@ -47,14 +47,26 @@ std::vector<std::size_t> runs_below_right(Series x) {
     return run;
 }
 
+// Supports up to this size are checked directly: at most 2s comparisons per
+// index, and most indices fail at the first. Larger ones use the runs.
+constexpr std::uint64_t DIRECT_SUPPORT = 16;
+
 double number_peaks_one(Series x, std::uint64_t s) {
     const std::size_t n = x.size();
     // No support, or no index with s neighbours on both sides. n <= 2s is
     // tested as s >= ceil(n / 2) so that no support, however large, overflows.
     if (s == 0 || s >= n - n / 2) return 0.0;
+    std::uint64_t peaks = 0;
+    if (s <= DIRECT_SUPPORT) {
+        for (std::size_t i = s; i < n - s; ++i) {
+            std::size_t j = 1;
+            while (j <= s && x[i] > x[i - j] && x[i] > x[i + j]) ++j;
+            peaks += j > s ? 1 : 0;
+        }
+        return as_double(peaks);
+    }
     const std::vector<std::size_t> left = runs_below_left(x);
     const std::vector<std::size_t> right = runs_below_right(x);
-    std::uint64_t peaks = 0;
     for (std::size_t i = s; i < n - s; ++i) peaks += (left[i] >= s && right[i] >= s) ? 1 : 0;
     return as_double(peaks);
 }
@@ -116,13 +128,12 @@ double change_quantiles_one(Series x, const Params& p) {
     if (ql >= qh) return 0.0;
     // No pair of neighbours, no change.
     if (x.size() < 2) return 0.0;
-    std::vector<double> sorted(x.begin(), x.end());
-    stats::sort_total(sorted);
-    const double lo = stats::quantile_sorted(sorted, ql);
-    const double hi = stats::quantile_sorted(sorted, qh);
+    // The two edges are order statistics of x, found by selection rather
+    // than a full sort; the values are those of the sorted copy.
+    const double lo = stats::quantile(x, ql);
+    const double hi = stats::quantile(x, qh);
     // A corridor of one value or with a NaN edge holds no change.
     if (lo == hi || std::isnan(lo) || std::isnan(hi)) return 0.0;
-    std::vector<double>().swap(sorted);
 
     std::vector<double> changes;
     bool prev_in = lo <= x[0] && x[0] <= hi;
