@@ -67,6 +67,19 @@ CASES: list[tuple[str, list[dict]]] = [
     ("index_mass_quantile", [{"q": q / 10} for q in range(1, 10)]),  # one shared mass, nine levels
     ("symmetry_looking", [{"r": 0.1}]),
     ("large_standard_deviation", [{"r": 0.2}]),
+    # Other calculators. query_similarity_count costs O(len(query)) per
+    # window; the huge num_segments shows the chunk bounds cost nothing.
+    ("benford_correlation", [{}]),
+    ("energy_ratio_by_chunks", [{"num_segments": 10, "segment_focus": 3}]),
+    ("energy_ratio_by_chunks", [{"num_segments": 10, "segment_focus": i} for i in range(10)]),  # one total
+    ("energy_ratio_by_chunks", [{"num_segments": 1e300, "segment_focus": 5}]),
+    ("query_similarity_count", [{"query": [0.0, 1.0, -1.0], "threshold": 1.0}]),
+    ("query_similarity_count", [{"query": [0, 1, 2, 1, 0, -1, -2, -1], "threshold": 2.0}]),
+    ("query_similarity_count", [{"query": [0, 1, 2, 1, 0, -1, -2, -1], "threshold": 2.0, "normalize": False}]),
+    ("mean_n_absolute_max", [{"number_of_maxima": 7}]),
+    ("mean_n_absolute_max", [{"number_of_maxima": 500}]),
+    ("cid_ce", [{"normalize": True}]),
+    ("cid_ce", [{"normalize": False}]),
 ]
 
 
