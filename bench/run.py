@@ -343,6 +343,10 @@ def run_baseline(values, offsets, plan):
 
 # --------------------------------------------------------------------------
 
+def _ratio(r: float) -> str:
+    return f"{r:.1f}x" if r < 10 else f"{r:,.0f}x"
+
+
 def scaling_section(mod, values, offsets, plan, title, repeats, budget):
     n_series = len(offsets) - 1
     print(f"\n{title}")
@@ -407,7 +411,7 @@ def baseline_section(mod, implemented, values, offsets, repeats, budget):
         py_us = spent[j] / n_series * 1e6
         nat_us = ns[j] / n_series / 1e3
         rows.append((spent[j], [name, w, f"{py_us:,.1f}", f"{nat_us:,.2f}",
-                                f"{py_us / nat_us:,.0f}x" if nat_us > 0 else "-", bad or ""]))
+                                _ratio(py_us / nat_us) if nat_us > 0 else "-", bad or ""]))
         col += w
     rows.sort(key=lambda r: -r[0])
     print(common.table(["calculator", "cols", "loop us/series", "native us/series", "ratio", "mismatch"],
@@ -423,8 +427,8 @@ def baseline_section(mod, implemented, values, offsets, repeats, budget):
     print(common.table(
         ["", "seconds", "series/s", "loop / this"],
         [["python loop", f"{loop_s:.3f}", f"{n_series / loop_s:,.0f}", "1x"],
-         ["extract_batch, 1 thread", f"{one:.4f}", f"{n_series / one:,.0f}", f"{loop_s / one:,.0f}x"],
-         [f"extract_batch, {nall} threads", f"{many:.4f}", f"{n_series / many:,.0f}", f"{loop_s / many:,.0f}x"]]))
+         ["extract_batch, 1 thread", f"{one:.4f}", f"{n_series / one:,.0f}", _ratio(loop_s / one)],
+         [f"extract_batch, {nall} threads", f"{many:.4f}", f"{n_series / many:,.0f}", _ratio(loop_s / many)]]))
 
 
 def main(argv=None):
@@ -456,6 +460,9 @@ def main(argv=None):
     print(f"batch: {n_series} series x {length} samples (seed {args.seed}; "
           f"{np.sum(kinds == 0)} noise, {np.sum(kinds == 1)} walks, {np.sum(kinds == 2)} sines); "
           f"best of {repeats}, budget {budget:g} s per measurement")
+    load = os.getloadavg()
+    print(f"load average at start: {load[0]:.2f} {load[1]:.2f} {load[2]:.2f} "
+          f"(other processes on the machine distort the many-thread rows)")
 
     full = common.build_plan(implemented)
     no_fft = common.build_plan(implemented, exclude=common.FFT_CALCULATORS)
@@ -467,7 +474,7 @@ def main(argv=None):
     res = scaling_section(mod, values, offsets, no_fft, "Parallel scaling, plan without the FFT group "
                           "(targets: >= 85% at 4 threads, >= 75% at all cores)", repeats, budget)
     excluded = sorted(common.FFT_CALCULATORS & set(implemented))
-    print(f"  excluded: {', '.join(excluded)}")
+    print(f"  excluded: {', '.join(excluded) or '(none of them is implemented)'}")
     verdict = []
     if 4 in res:
         verdict.append(f"4 threads {100 * res[4][1]:.0f}% ({'met' if res[4][1] >= 0.85 else 'MISSED'})")
