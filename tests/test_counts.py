@@ -6,322 +6,144 @@ import pytest
 
 from selquor_rs import compute_feature, extract_batch
 
-NAN = float("nan")
-INF = float("inf")
+NAN, INF = float("nan"), float("inf")
+NEG_NAN = float(-np.float64(NAN))  # sign bit set
 
 SCALARS = [
-    "count_above_mean",
-    "count_below_mean",
-    "has_duplicate",
-    "has_duplicate_max",
-    "has_duplicate_min",
-    "percentage_of_reoccurring_datapoints_to_all_datapoints",
-    "percentage_of_reoccurring_values_to_all_values",
-    "sum_of_reoccurring_data_points",
-    "sum_of_reoccurring_values",
-    "ratio_value_number_to_time_series_length",
+    "count_above_mean", "count_below_mean", "has_duplicate", "has_duplicate_max", "has_duplicate_min",
+    "percentage_of_reoccurring_datapoints_to_all_datapoints", "percentage_of_reoccurring_values_to_all_values",
+    "sum_of_reoccurring_data_points", "sum_of_reoccurring_values", "ratio_value_number_to_time_series_length",
 ]
 PARAMETERISED = {
-    "count_above": {"t": 0.3},
-    "count_below": {"t": 0.3},
-    "value_count": {"value": 1.0},
-    "range_count": {"min": -0.5, "max": 0.5},
-    "ratio_beyond_r_sigma": {"r": 1.0},
+    "count_above": {"t": 0.3}, "count_below": {"t": 0.3}, "value_count": {"value": 1.0},
+    "range_count": {"min": -0.5, "max": 0.5}, "ratio_beyond_r_sigma": {"r": 1.0},
 }
 
 
 def one(name, x, params=None):
-    out = compute_feature(name, np.asarray(x, dtype=np.float64), [{}] if params is None else [params])
+    out = compute_feature(name, np.asarray(x, dtype=np.float64), [params or {}])
     assert out is not None and len(out) == 1
     return out[0]
 
 
-def assert_same(got, want):
-    # Exact, with NaN matching NaN and the sign of zero mattering.
-    if math.isnan(want):
-        assert math.isnan(got)
-    else:
-        assert got == want and math.copysign(1.0, got) == math.copysign(1.0, want)
+def identical(got, want):
+    # NaN matches NaN and the sign of a zero matters.
+    return (math.isnan(got) and math.isnan(want)) or (got == want and math.copysign(1, got) == math.copysign(1, want))
 
 
-def ties_series(seed, n=200):
-    # Few distinct values so that ties, duplicates and equalities with the
-    # thresholds below actually occur.
-    rng = np.random.default_rng(seed)
-    return rng.integers(-3, 4, size=n).astype(np.float64) / 2.0
+def ties(seed, n=200):
+    # Halves of small integers: ties, duplicates and samples on the levels.
+    return np.random.default_rng(seed).integers(-3, 4, size=n) / 2.0
 
-
-# ---- the probe and degenerate series --------------------------------------
 
 @pytest.mark.parametrize(
     "x",
-    [
-        np.sin(0.7 * np.arange(64)),
-        np.array([]),
-        np.full(7, 2.5),
-        np.array([1.0, NAN, -INF, INF, 0.0, -0.0, NAN]),
-        np.array([NAN]),
-    ],
+    [np.sin(0.7 * np.arange(64)), [], [2.5] * 7, [1.0, NAN, -INF, INF, 0.0, -0.0, NAN], [NAN]],
     ids=["probe", "empty", "constant", "nan-and-inf", "only-nan"],
 )
 @pytest.mark.parametrize("name", SCALARS + list(PARAMETERISED))
 def test_every_calculator_answers_one_value_per_set(name, x):
     sets = [{}] if name in SCALARS else [{}, PARAMETERISED[name], PARAMETERISED[name]]
-    out = compute_feature(name, x, sets)
+    out = compute_feature(name, np.asarray(x, dtype=np.float64), sets)
     assert out is not None and len(out) == len(sets)
-    if name not in SCALARS:
-        assert compute_feature(name, x, []) == []
+    assert name in SCALARS or compute_feature(name, np.zeros(3), []) == []
 
 
 @pytest.mark.parametrize(
-    "name, want",
+    "name, x, params, want",
     [
-        ("count_above", NAN), ("count_below", NAN), ("ratio_beyond_r_sigma", NAN),
-        ("value_count", 0.0), ("range_count", 0.0),
-        ("count_above_mean", 0.0), ("count_below_mean", 0.0),
-        ("has_duplicate", 0.0), ("has_duplicate_max", 0.0), ("has_duplicate_min", 0.0),
-        ("percentage_of_reoccurring_datapoints_to_all_datapoints", NAN),
-        ("percentage_of_reoccurring_values_to_all_values", NAN),
-        ("ratio_value_number_to_time_series_length", NAN),
-        # Plain sums over no group start from -0.0.
-        ("sum_of_reoccurring_data_points", -0.0), ("sum_of_reoccurring_values", -0.0),
+        # The empty series.
+        *[(n, [], PARAMETERISED[n], NAN) for n in ("count_above", "count_below", "ratio_beyond_r_sigma")],
+        *[(n, [], PARAMETERISED[n], 0.0) for n in ("value_count", "range_count")],
+        *[(n, [], {}, 0.0) for n in SCALARS[:5]],
+        *[(n, [], {}, NAN) for n in SCALARS[5:7] + SCALARS[9:]],
+        *[(n, [], {}, -0.0) for n in SCALARS[7:9]],  # plain sums from -0.0
+        # Levels include the threshold, the mean-based counts exclude the mean.
+        ("count_above", [1.0, 2.0, 3.0], {"t": 2.0}, 2 / 3),
+        ("count_below", [1.0, 2.0, 3.0], {"t": 2}, 2 / 3),
+        ("count_above", [1.0, 2.0], {"t": "1"}, 0.0),
+        ("count_above_mean", [1.0, 2.0, 3.0], {}, 1.0),
+        ("count_below_mean", [1.0, 2.0, 3.0], {}, 1.0),
+        # value_count: a NaN, a missing key or a non-number counts the NaNs.
+        *[("value_count", [NAN, 1.0, NEG_NAN], p, 2.0) for p in ({"value": NAN}, {}, {"value": "1"}, {"value": None})],
+        *[("value_count", [NAN, 1.0, NAN], {"value": v}, 1.0) for v in (1, True, 1.0)],
+        ("value_count", [0.0, -0.0, 1.0], {"value": 0}, 2.0),
+        # range_count is half-open; a missing bound counts nothing.
+        ("range_count", [1.0, 2.0, 3.0], {"min": 1.0, "max": 3.0}, 2.0),
+        ("range_count", [1.0, 2.0, 3.0], {"max": 3.0}, 0.0),
+        ("range_count", [1.0, 2.0, 3.0], {"min": 1.0}, 0.0),
+        # No deviation exceeds r * 0, and nothing exceeds a missing r.
+        ("ratio_beyond_r_sigma", [2.5] * 6, {"r": 0.0}, 0.0),
+        ("ratio_beyond_r_sigma", [2.5] * 6, {"r": -1.0}, 0.0),
+        ("ratio_beyond_r_sigma", [1.0, 5.0, -3.0], {}, 0.0),
+        # A NaN sample makes the mean and the extremes NaN.
+        *[(n, [3.0, 3.0, NAN, 1.0, 1.0], {}, 0.0) for n in SCALARS[:2] + SCALARS[3:5]],
+        # Duplicates: the NaNs form one group, and -0.0 == 0.0.
+        ("has_duplicate", [1.0, NAN, NEG_NAN], {}, 1.0),
+        ("has_duplicate", [1.0, 2.0, NAN], {}, 0.0),
+        ("has_duplicate", [1.0, -0.0, 0.0], {}, 1.0),
+        ("has_duplicate_max", [0.0, -0.0, -1.0], {}, 1.0),
+        ("has_duplicate_min", [INF, -INF, -INF], {}, 1.0),
+        ("has_duplicate_max", [7.0], {}, 0.0),
+        # Datapoints drop the NaNs before grouping but keep them in n;
+        # values group them (1.0, 2.0 and NaN: two of three reoccur).
+        ("percentage_of_reoccurring_datapoints_to_all_datapoints", [1.0, 1.0, 2.0, NAN, NAN], {}, 0.4),
+        ("percentage_of_reoccurring_values_to_all_values", [1.0, 1.0, 2.0, NAN, NAN], {}, 2 / 3),
+        ("ratio_value_number_to_time_series_length", [1.0, 1.0, 2.0, NAN, NAN], {}, 3 / 5),
+        ("percentage_of_reoccurring_values_to_all_values", [4.0], {}, 0.0),
+        # Reoccurrence sums weigh every group, so 0 * inf and NaN show.
+        ("sum_of_reoccurring_data_points", [2.0, 2.0, 3.0], {}, 4.0),
+        ("sum_of_reoccurring_values", [2.0, 2.0, 3.0], {}, 2.0),
+        ("sum_of_reoccurring_data_points", [2.0, 2.0, 3.0, INF], {}, NAN),
+        ("sum_of_reoccurring_values", [2.0, 2.0, NAN], {}, NAN),
+        ("sum_of_reoccurring_data_points", [INF, INF, 1.0], {}, INF),
+        ("sum_of_reoccurring_data_points", [-0.0, 0.0], {}, -0.0),   # one group valued -0.0
+        ("sum_of_reoccurring_values", [-0.0, 0.0, 5.0], {}, 0.0),    # ... plus 0 * 5.0 = +0.0
     ],
 )
-def test_empty_series(name, want):
-    assert_same(one(name, [], PARAMETERISED.get(name, {})), want)
+def test_worked_examples(name, x, params, want):
+    assert identical(one(name, x, params), want)
 
 
-# ---- levels and bands ------------------------------------------------------
-
-@pytest.mark.parametrize("seed", [0, 1])
-@pytest.mark.parametrize("t", [-1.5, -0.5, 0.0, 0.5, 1.49, 7.0])
-def test_count_above_and_below_include_the_threshold(seed, t):
-    x = ties_series(seed)
+@pytest.mark.parametrize("seed", [0, 1, 2])
+def test_level_counts_agree_with_numpy(seed):
+    x = ties(seed)
     x[::17] = NAN  # never counted, but part of n
-    assert one("count_above", x, {"t": t}) == np.count_nonzero(x >= t) / x.size
-    assert one("count_below", x, {"t": t}) == np.count_nonzero(x <= t) / x.size
-
-
-def test_count_above_and_below_worked_example():
-    # [1, 2, 3] with t = 2: two samples on each side including 2 itself;
-    # the mean-based counts exclude the mean 2.
-    x = [1.0, 2.0, 3.0]
-    assert one("count_above", x, {"t": 2.0}) == 2 / 3
-    assert one("count_below", x, {"t": 2}) == 2 / 3
-    assert one("count_above_mean", x) == 1.0
-    assert one("count_below_mean", x) == 1.0
-
-
-@pytest.mark.parametrize("params", [{}, {"t": NAN}, {"t": "1"}, {"t": None}])
-def test_count_above_with_no_level_counts_nothing(params):
-    assert one("count_above", [1.0, 2.0], params) == 0.0
-    assert one("count_below", [1.0, 2.0], params) == 0.0
-
-
-@pytest.mark.parametrize("seed", [0, 3])
-@pytest.mark.parametrize("lo, hi", [(-1.0, 1.0), (-0.5, -0.5), (1.0, -1.0), (-INF, INF), (0.0, 0.5)])
-def test_range_count_is_half_open(seed, lo, hi):
-    x = ties_series(seed)
-    x[5] = NAN
-    assert one("range_count", x, {"min": lo, "max": hi}) == np.count_nonzero((x >= lo) & (x < hi))
-
-
-@pytest.mark.parametrize(
-    "params, want",
-    [({"min": 1.0, "max": 3.0}, 2.0), ({"min": 1, "max": 3.5}, 3.0), ({"max": 3.0}, 0.0), ({"min": 1.0}, 0.0)],
-)
-def test_range_count_worked_examples(params, want):
-    assert one("range_count", [1.0, 2.0, 3.0], params) == want
-
-
-# ---- value_count -----------------------------------------------------------
-
-@pytest.mark.parametrize(
-    "params, want",
-    [
-        # NaN, a missing key and anything that is not a number count the NaNs.
-        ({"value": NAN}, 2.0), ({}, 2.0), ({"value": "1"}, 2.0), ({"value": None}, 2.0), ({"value": [1]}, 2.0),
-        # Int, Bool and Float read as numbers.
-        ({"value": 1}, 1.0), ({"value": True}, 1.0), ({"value": 1.0}, 1.0),
-        ({"value": False}, 0.0), ({"value": 2.0}, 0.0),
-    ],
-)
-def test_value_count_nan_and_number_readings(params, want):
-    assert one("value_count", [NAN, 1.0, NAN], params) == want
-
-
-def test_value_count_matches_signed_zeros_and_sign_set_nans():
-    neg_nan = -np.float64(NAN)
-    x = np.array([0.0, -0.0, neg_nan, NAN, 0.0])
-    assert math.copysign(1.0, x[2]) == -1.0
-    assert one("value_count", x, {"value": 0.0}) == 3.0
-    assert one("value_count", x, {"value": -0.0}) == 3.0
-    assert one("value_count", x, {"value": 0}) == 3.0
-    assert one("value_count", x, {}) == 2.0
-
-
-@pytest.mark.parametrize("seed", [0, 1, 2])
-def test_value_count_agrees_with_numpy(seed):
-    x = ties_series(seed)
-    for v in np.unique(x):
-        assert one("value_count", x, {"value": float(v)}) == np.count_nonzero(x == v)
-
-
-# ---- ratio_beyond_r_sigma ----------------------------------------------------
-
-@pytest.mark.parametrize("r", [0.0, 0.5, 1.0, 2.0, 3.0, -1.0])
-def test_ratio_beyond_r_sigma_agrees_with_numpy(r):
-    x = np.random.default_rng(5).standard_t(3, size=500)
-    want = np.count_nonzero(np.abs(x - x.mean()) > r * x.std()) / x.size
-    assert one("ratio_beyond_r_sigma", x, {"r": r}) == want
-
-
-@pytest.mark.parametrize("x", [[2.5] * 6, [1.0, 1.0, 1.0]])
-@pytest.mark.parametrize("params", [{"r": 0.0}, {"r": 1}, {"r": -1.0}, {}])
-def test_ratio_beyond_r_sigma_of_constant_is_zero(x, params):
-    # No deviation exceeds r * 0; a negative r still compares 0 > -0.
-    assert one("ratio_beyond_r_sigma", x, params) == 0.0
-
-
-def test_ratio_beyond_r_sigma_without_r_is_zero():
-    assert one("ratio_beyond_r_sigma", [1.0, 5.0, -3.0], {}) == 0.0
-
-
-# ---- the mean-based counts ---------------------------------------------------
-
-@pytest.mark.parametrize("seed", [0, 1, 2])
-def test_counts_around_the_mean_agree_with_numpy(seed):
-    x = np.random.default_rng(seed).normal(size=301)
-    m = x.mean()
-    assert one("count_above_mean", x) == np.count_nonzero(x > m)
-    assert one("count_below_mean", x) == np.count_nonzero(x < m)
-
-
-@pytest.mark.parametrize(
-    "name", ["count_above_mean", "count_below_mean", "has_duplicate_max", "has_duplicate_min"]
-)
-def test_a_nan_sample_blocks_the_mean_and_extreme_tests(name):
-    assert one(name, [3.0, 3.0, NAN, 1.0, 1.0]) == 0.0
-
-
-@pytest.mark.parametrize("x", [[4.0] * 5, [-0.0, 0.0, -0.0]])
-def test_constant_series(x):
-    n = len(x)
-    c = x[0]
-    assert one("count_above_mean", x) == 0.0
-    assert one("count_below_mean", x) == 0.0
-    assert one("count_above", x, {"t": c}) == 1.0
-    assert one("count_below", x, {"t": c}) == 1.0
-    assert one("value_count", x, {"value": c}) == n
-    for name in ["has_duplicate", "has_duplicate_max", "has_duplicate_min",
-                 "percentage_of_reoccurring_datapoints_to_all_datapoints",
-                 "percentage_of_reoccurring_values_to_all_values"]:
-        assert one(name, x) == 1.0
-    assert one("sum_of_reoccurring_data_points", x) == n * c
-    assert one("sum_of_reoccurring_values", x) == c
-    assert one("ratio_value_number_to_time_series_length", x) == 1 / n
-
-
-@pytest.mark.parametrize(
-    "name", ["has_duplicate", "has_duplicate_max", "has_duplicate_min",
-             "percentage_of_reoccurring_datapoints_to_all_datapoints",
-             "percentage_of_reoccurring_values_to_all_values"],
-)
-def test_a_single_sample_has_no_duplicate(name):
-    assert one(name, [7.0]) == 0.0
-
-
-# ---- duplicates and reoccurrence ---------------------------------------------
-
-@pytest.mark.parametrize(
-    "x, want",
-    [
-        ([1.0, NAN, NAN], 1.0),          # the NaNs form one group
-        ([1.0, 2.0, NAN], 0.0),
-        ([1.0, -0.0, 0.0], 1.0),         # -0.0 == 0.0
-        ([INF, -INF, 1.0], 0.0),
-        ([INF, 2.0, INF], 1.0),
-    ],
-)
-def test_has_duplicate_grouping(x, want):
-    assert one("has_duplicate", x) == want
-
-
-@pytest.mark.parametrize(
-    "x, want_max, want_min",
-    [
-        ([1.0, 3.0, 2.0, 3.0], 1.0, 0.0),
-        ([1.0, 3.0, 1.0, 2.0], 0.0, 1.0),
-        ([0.0, -0.0, -1.0], 1.0, 0.0),   # the two zeros tie for the maximum
-        ([INF, INF, -INF], 1.0, 0.0),
-    ],
-)
-def test_duplicate_extremes(x, want_max, want_min):
-    assert one("has_duplicate_max", x) == want_max
-    assert one("has_duplicate_min", x) == want_min
-
-
-def test_reoccurrence_percentages_group_nans_differently():
-    # Datapoints: the NaNs are dropped before grouping but stay in n:
-    # the two 1.0 reoccur, 2 of 5. Values: groups 1.0, 2.0 and NaN, of which
-    # 1.0 and NaN reoccur: 2 of 3.
-    x = [1.0, 1.0, 2.0, NAN, NAN]
-    assert one("percentage_of_reoccurring_datapoints_to_all_datapoints", x) == 0.4
-    assert one("percentage_of_reoccurring_values_to_all_values", x) == 2 / 3
-    assert one("ratio_value_number_to_time_series_length", x) == 3 / 5
-
-
-@pytest.mark.parametrize(
-    "x, points, values",
-    [
-        ([2.0, 2.0, 3.0], 4.0, 2.0),
-        ([2.0, 2.0, 3.0, INF], NAN, NAN),   # 0 * inf for the lone infinity
-        ([2.0, 2.0, NAN], NAN, NAN),        # the NaN group's value is NaN
-        ([INF, INF, 1.0], INF, INF),
-        ([-0.0, 0.0], -0.0, -0.0),          # one group valued -0.0, twice
-        ([-0.0, 0.0, 5.0], 0.0, 0.0),       # ... plus 0 * 5.0 = +0.0
-    ],
-)
-def test_reoccurrence_sums_worked_examples(x, points, values):
-    assert_same(one("sum_of_reoccurring_data_points", x), points)
-    assert_same(one("sum_of_reoccurring_values", x), values)
+    n = x.size
+    for t in (-1.5, -0.5, 0.0, 1.49, 7.0):
+        assert one("count_above", x, {"t": t}) == np.count_nonzero(x >= t) / n
+        assert one("count_below", x, {"t": t}) == np.count_nonzero(x <= t) / n
+        assert one("value_count", x, {"value": t}) == np.count_nonzero(x == t)
+        assert one("range_count", x, {"min": t, "max": t + 1.0}) == np.count_nonzero((x >= t) & (x < t + 1.0))
+    y = np.random.default_rng(seed).standard_t(3, size=500)
+    for r in (0.0, 0.5, 1.0, 3.0):
+        assert one("ratio_beyond_r_sigma", y, {"r": r}) == np.count_nonzero(np.abs(y - y.mean()) > r * y.std()) / y.size
+    assert one("count_above_mean", y) == np.count_nonzero(y > y.mean())
+    assert one("count_below_mean", y) == np.count_nonzero(y < y.mean())
 
 
 @pytest.mark.parametrize("seed", [0, 1, 2, 3])
-def test_reoccurrence_measures_agree_with_numpy_unique(seed):
-    x = ties_series(seed, n=int(np.random.default_rng(seed).integers(1, 40)))
-    vals, counts = np.unique(x, return_counts=True)
+def test_reoccurrence_agrees_with_numpy_unique(seed):
+    x = ties(seed, n=int(np.random.default_rng(seed).integers(1, 40)))
+    x[0] = -0.0 if x[0] == 0 else x[0]
+    x = np.append(x, [NAN, NEG_NAN][: seed % 3])
+    vals, counts = np.unique(x, return_counts=True, equal_nan=True)
     rep = counts >= 2
+    no_nan = ~np.isnan(vals)
     assert one("has_duplicate", x) == float(vals.size != x.size)
     assert one("ratio_value_number_to_time_series_length", x) == vals.size / x.size
     assert one("percentage_of_reoccurring_values_to_all_values", x) == np.count_nonzero(rep) / vals.size
-    assert one("percentage_of_reoccurring_datapoints_to_all_datapoints", x) == counts[rep].sum() / x.size
-    # Halves of small integers: every product and partial sum is exact.
-    assert one("sum_of_reoccurring_data_points", x) == float(np.sum(vals[rep] * counts[rep]))
-    assert one("sum_of_reoccurring_values", x) == float(np.sum(vals[rep]))
+    assert one("percentage_of_reoccurring_datapoints_to_all_datapoints", x) == counts[rep & no_nan].sum() / x.size
+    if no_nan.all():  # halves of small integers: every product and sum is exact
+        assert one("sum_of_reoccurring_data_points", x) == np.sum(vals[rep] * counts[rep])
+        assert one("sum_of_reoccurring_values", x) == np.sum(vals[rep])
 
-
-def test_nan_grouping_agrees_with_numpy_unique():
-    x = np.array([NAN, 1.0, -np.float64(NAN), 1.0, 2.0, NAN])
-    vals, counts = np.unique(x, return_counts=True, equal_nan=True)  # one NaN group of 3
-    assert one("ratio_value_number_to_time_series_length", x) == vals.size / x.size
-    assert one("percentage_of_reoccurring_values_to_all_values", x) == np.count_nonzero(counts >= 2) / vals.size
-    assert one("percentage_of_reoccurring_datapoints_to_all_datapoints", x) == 2 / 6
-
-
-# ---- through the batch -------------------------------------------------------
 
 def test_batch_rows_match_single_calls():
-    rng = np.random.default_rng(9)
-    series = [ties_series(1, 30), np.array([]), np.array([NAN, 1.0, 1.0]), rng.normal(size=50)]
-    values = np.concatenate(series)
+    series = [ties(1, 30), np.array([]), np.array([NAN, 1.0, 1.0])]
     offsets = np.cumsum([0] + [len(s) for s in series]).astype(np.int64)
-    plan = [(name, [{}]) for name in SCALARS] + [
-        (name, [p, {}]) for name, p in PARAMETERISED.items()
-    ]
-    flat, n_series, width = extract_batch(values, offsets, plan)
-    assert (n_series, width) == (len(series), len(SCALARS) + 2 * len(PARAMETERISED))
+    plan = [(n, [{}]) for n in SCALARS] + [(n, [p, {}]) for n, p in PARAMETERISED.items()]
+    flat, n_series, width = extract_batch(np.concatenate(series), offsets, plan)
     rows = np.array(flat).reshape(n_series, width)
-    for i, s in enumerate(series):
-        want = [v for name, sets in plan for v in compute_feature(name, s, sets)]
-        np.testing.assert_array_equal(rows[i], want)
+    for row, s in zip(rows, series):
+        np.testing.assert_array_equal(row, [v for n, sets in plan for v in compute_feature(n, s, sets)])
