@@ -33,16 +33,18 @@ WALK = np.cumsum(RNG.normal(size=200))
 
 # ---------------------------------------------------------------- benford
 
+def benford_digit(v):
+    """First significant digit of Python's shortest round-trip repr."""
+    if math.isnan(v):
+        v = 0.0
+    elif math.isinf(v):
+        v = math.copysign(np.finfo(float).max, v)
+    return next((int(c) for c in repr(abs(v)) if c in "123456789"), 0)
+
+
 def benford_oracle(x):
     """Leading digit from Python's shortest round-trip repr."""
-    digits = []
-    for v in map(float, x):
-        if math.isnan(v):
-            v = 0.0
-        elif math.isinf(v):
-            v = math.copysign(np.finfo(float).max, v)
-        text = repr(abs(v))
-        digits.append(next((int(c) for c in text if c in "123456789"), 0))
+    digits = [benford_digit(v) for v in map(float, x)]
     observed = [digits.count(d) / len(x) for d in range(1, 10)]
     expected = [math.log10(1 + 1 / d) for d in range(1, 10)]
     return np.corrcoef(expected, observed)[0, 1]
@@ -58,6 +60,43 @@ def benford_oracle(x):
 ], ids=["lognormal", "negative", "powers", "mixed", "1e23", "nonfinite"])
 def test_benford_matches_leading_digits_of_shortest_text(x):
     assert one("benford_correlation", x) == pytest.approx(benford_oracle(list(x)), rel=1e-12)
+
+
+def boundary_doubles():
+    """d * 10^k for every digit and decimal exponent, with their neighbours
+    a few ulps away, where a leading digit read from the value's arithmetic
+    and one read from its shortest text can part."""
+    out = []
+    for k in range(-324, 309):
+        for d in range(1, 10):
+            b = float(f"{d}e{k}")
+            for step in range(-3, 4):
+                v = b
+                for _ in range(abs(step)):
+                    v = np.nextafter(v, INF if step > 0 else 0.0)
+                out.append(v)
+    return np.array(out)
+
+
+def random_doubles(rng, n):
+    """Uniform bit patterns (every exponent, subnormals included), short
+    decimals and integers."""
+    bits = rng.integers(0, 2**63 - 2**52, size=n, dtype=np.int64)  # below the inf/NaN exponent
+    short = np.round(rng.uniform(-10, 10, size=n), 3) * 10.0 ** rng.integers(-5, 6, size=n)
+    ints = rng.integers(-(2**60), 2**60, size=n).astype(float)
+    return np.concatenate([bits.view(np.float64), short, ints])
+
+
+def test_benford_leading_digit_of_every_kind_of_double():
+    # One-sample series: O is one-hot at the digit, so the correlation names
+    # the digit (NaN for digit 0, whose O is all zero).
+    x = np.concatenate([boundary_doubles(), random_doubles(np.random.default_rng(7), 50_000),
+                        [5e-324, np.finfo(float).max, np.finfo(float).tiny, 1e23, 9.999999999999999e22]])
+    flat, _, _ = extract_batch(x, np.arange(x.size + 1, dtype=np.int64), [("benford_correlation", [{}])])
+    expected_e = [math.log10(1 + 1 / d) for d in range(1, 10)]
+    by_digit = [NAN] + [np.corrcoef(expected_e, np.eye(9)[d - 1])[0, 1] for d in range(1, 10)]
+    expected = np.array([by_digit[benford_digit(v)] for v in map(float, x)])
+    np.testing.assert_allclose(flat, expected, rtol=1e-13)
 
 
 @pytest.mark.parametrize("x", [[], [0.0, -0.0, 0.0], [NAN, NAN]])

@@ -27,26 +27,61 @@ struct SeriesContext {
 // ---------------------------------------------------------------- benford
 
 // First significant digit of the shortest decimal text that reads back as
-// |v|; 0 for a zero. NaN counts as 0 and an infinity as the largest finite
-// double, whose text starts with 1.
-int leading_digit(double v) {
-    if (std::isnan(v)) return 0;
-    if (std::isinf(v)) return 1;
-    if (v == 0.0) return 0;
-    // Shortest round-trip scientific text: "d.ddde+XX", the digit first.
-    // Arithmetic on the exact value would misread doubles such as 1e23,
-    // which lies just below 10^23 but prints as "1e+23".
+// a (finite, > 0), from the text itself. Arithmetic on the exact value would
+// misread doubles such as 1e23, which lies just below 10^23 but prints as
+// "1e+23".
+int leading_digit_of_text(double a) {
     char buf[32];
-    const auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(v), std::chars_format::scientific);
+    // Shortest round-trip scientific text: "d.ddde+XX", the digit first.
+    const auto res = std::to_chars(buf, buf + sizeof buf, a, std::chars_format::scientific);
     if (res.ec != std::errc{}) return 0;  // unreachable: 32 bytes hold any double
     return buf[0] - '0';
+}
+
+// 10^k for the decimal exponents of normal doubles, k = -307 .. 308.
+constexpr int POW10_LOW = -307, POW10_HIGH = 308;
+using Pow10Table = std::array<double, POW10_HIGH - POW10_LOW + 1>;
+const Pow10Table& powers_of_ten() {
+    static const Pow10Table table = [] {
+        Pow10Table t{};
+        for (int k = POW10_LOW; k <= POW10_HIGH; ++k) t[k - POW10_LOW] = std::pow(10.0, k);
+        return t;
+    }();
+    return table;
+}
+
+// The shortest text lies within half an ulp (< 1.2e-16 relative) of the
+// value, and t = a / 10^e below is off by a few ulps at most; so a t whose
+// fraction is farther than this from 0 and 1 has the same leading digit as
+// the text. Closer ones (1.0, 0.2, 1e23, ...) are read from the text.
+constexpr double DIGIT_MARGIN = 1e-9;
+constexpr double LOG10_2 = 0.30102999566398119521;
+
+// Leading digit of a sample: 0 for zero and NaN, 1 for an infinity (read as
+// the largest finite double, 1.797...e308).
+int leading_digit(double v, const Pow10Table& p10) {
+    if (std::isnan(v) || v == 0.0) return 0;
+    if (std::isinf(v)) return 1;
+    const double a = std::fabs(v);
+    // Subnormal and near-subnormal magnitudes have imprecise powers of ten.
+    if (a < 1e-306) return leading_digit_of_text(a);
+    int e2 = 0;
+    std::frexp(a, &e2);  // a in [2^(e2-1), 2^e2): its decimal exponent is e or e + 1
+    int e = static_cast<int>(std::floor((e2 - 1) * LOG10_2));
+    if (e < POW10_HIGH && a >= p10[e + 1 - POW10_LOW]) ++e;
+    const double t = a / p10[e - POW10_LOW];
+    const int d = static_cast<int>(t);
+    const double frac = t - d;
+    if (d < 1 || d > 9 || frac < DIGIT_MARGIN || frac > 1.0 - DIGIT_MARGIN) return leading_digit_of_text(a);
+    return d;
 }
 
 double benford_correlation(Series x) {
     // No samples, no observed frequencies.
     if (x.empty()) return NaN;
+    const Pow10Table& p10 = powers_of_ten();
     std::array<std::uint64_t, 10> counts{};
-    for (double v : x) ++counts[static_cast<std::size_t>(leading_digit(v))];
+    for (double v : x) ++counts[static_cast<std::size_t>(leading_digit(v, p10))];
     const double n = static_cast<double>(x.size());
     std::array<double, 9> expected{}, observed{};
     for (int d = 1; d <= 9; ++d) {
