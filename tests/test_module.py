@@ -296,13 +296,17 @@ BASE = np.arange(4.0)
     "x",
     [
         np.arange(2.0)[::2],  # one element: flagged contiguous
-        np.zeros(0),
         np.arange(8.0)[::-1][::-1],
         np.asfortranarray(np.arange(3.0)),
+        np.arange(12.0).reshape(3, 4)[1],  # a view that does not own its data
     ],
 )
 def test_contiguous_layouts_are_accepted(x):
-    assert compute_feature("mean", x, []) == [float(np.mean(x))] if x.size else True
+    assert compute_feature("mean", x, []) == [float(np.mean(x))]
+
+
+def test_empty_array_is_accepted():
+    assert compute_feature("count_above", np.zeros(0), []) == []
 
 
 def test_read_only_array_is_read_in_place():
@@ -531,6 +535,29 @@ def test_malformed_plans(plan, error, message):
 def test_plan_name_without_utf8_form():
     with pytest.raises(UnicodeEncodeError):
         extract_batch(V, np.array([0, 10]), [("\udcff", [{}])])
+
+
+def test_concurrent_batches_agree():
+    import threading
+
+    values = np.sin(np.arange(400.0))
+    o = np.arange(0, 401, 20, dtype=np.int64)
+    plan = [("mean", [{}]), ("count_above", [{"t": 0.0}, {"t": 0.5}])]
+    reference = extract_batch(values, o, plan)
+    results = []
+
+    def worker(n_threads):
+        for _ in range(20):
+            results.append(extract_batch(values, o, plan, n_threads))
+            results.append(extract_batch_timed(values, o, plan)[:3])
+
+    threads = [threading.Thread(target=worker, args=(n,)) for n in (0, 1, 2, 3)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert len(results) == 160
+    assert all(r == reference for r in results)
 
 
 def test_plan_accepts_named_tuples_and_ignores_extra_items():
