@@ -6,15 +6,14 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
-#include <limits>
+#include <cstring>
 #include <new>
-#include <stdexcept>
-#include <system_error>
 
 #include <oneapi/tbb/blocked_range.h>
 #include <oneapi/tbb/parallel_for.h>
 
 #include "calculators/calculators.h"
+#include "helpers/panic.h"
 
 namespace batch {
 
@@ -102,19 +101,20 @@ tbb::task_arena* pool_for(std::uint64_t n_threads) { return pools().get(n_thread
 namespace {
 
 // The quiet NaN every cell starts as.
-const double EMPTY_CELL = std::bit_cast<double>(std::uint64_t{0x7FF8000000000000});
+constexpr double EMPTY_CELL = std::bit_cast<double>(std::uint64_t{0x7FF8000000000000});
 
-// Checks what the row loops rely on to stay inside their buffers, and
-// allocates the NaN-filled matrix.
+// Checks what the row loops rely on to stay inside their buffers (the
+// boundary has validated all of it: a failure here is a bug), and allocates
+// the NaN-filled matrix.
 std::vector<double> start_matrix(std::span<const double> values, std::span<const std::int64_t> offsets,
                                  std::span<const PlanItem> plan, std::size_t width) {
-    if (auto problem = check_offsets(values.size(), offsets)) throw std::invalid_argument(*problem);
+    if (auto problem = check_offsets(values.size(), offsets)) helpers::panic(*problem);
     std::size_t total = 0;
     for (const PlanItem& item : plan) {
-        if (item.width > width - total) throw std::invalid_argument("plan widths exceed the row width");
+        if (item.width > width - total) helpers::panic("plan widths exceed the row width");
         total += item.width;
     }
-    if (total != width) throw std::invalid_argument("plan widths do not add up to the row width");
+    if (total != width) helpers::panic("plan widths do not add up to the row width");
 
     const std::size_t n_series = offsets.size() - 1;
     // 8 bytes a cell: a count past max_size() could never be allocated, and
@@ -130,8 +130,8 @@ calculators::Series series(std::span<const double> values, std::span<const std::
     return values.subspan(begin, static_cast<std::size_t>(offsets[i + 1]) - begin);
 }
 
-// At most `item.width` values of the answer, from `row`; a missing answer or
-// a short one leaves the remaining cells at NaN.
+// Copies at most `item.width` values of the answer to the item's cells at
+// `row`; a missing or short answer leaves the remaining cells at NaN.
 void copy_answer(const std::optional<calculators::Values>& answer, const PlanItem& item, double* row) {
     if (!answer) return;
     std::copy_n(answer->data(), std::min(answer->size(), item.width), row);
@@ -146,7 +146,8 @@ void evaluate_row(calculators::Series x, std::span<const PlanItem> plan, double*
 
 std::uint64_t monotonic_ns() {
     timespec t;
-    if (clock_gettime(CLOCK_MONOTONIC, &t) != 0) throw std::system_error(errno, std::generic_category());
+    if (clock_gettime(CLOCK_MONOTONIC, &t) != 0)
+        helpers::panic(std::string("the monotonic clock cannot be read: ") + std::strerror(errno));
     // Unsigned arithmetic: wraps rather than overflows.
     return static_cast<std::uint64_t>(t.tv_sec) * 1'000'000'000u + static_cast<std::uint64_t>(t.tv_nsec);
 }

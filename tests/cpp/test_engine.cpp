@@ -6,10 +6,10 @@
 #include <limits>
 #include <new>
 #include <ostream>
-#include <stdexcept>
 #include <thread>
 #include <vector>
 
+#include "helpers/panic.h"
 #include "module/engine.h"
 
 namespace {
@@ -216,14 +216,14 @@ TEST(RunBatch, UnrepresentableMatrixIsAnAllocationFailure) {
 TEST(RunBatch, InconsistentInputsAreRejectedBeforeAnyWrite) {
     Batch b;
     b.add("mean", 1);
-    EXPECT_THROW(batch::run_batch(b.values, b.offsets, b.plan, 2, 0), std::invalid_argument);
+    EXPECT_THROW(batch::run_batch(b.values, b.offsets, b.plan, 2, 0), helpers::InternalFailure);
     // Widths whose sum wraps around to the row width.
     Batch wrap;
     wrap.plan.push_back(PlanItem{"mean", {}, std::size_t{1} << 63});
     wrap.plan.push_back(PlanItem{"mean", {}, (std::size_t{1} << 63) + 1});
-    EXPECT_THROW(batch::run_batch(wrap.values, wrap.offsets, wrap.plan, 1, 0), std::invalid_argument);
+    EXPECT_THROW(batch::run_batch(wrap.values, wrap.offsets, wrap.plan, 1, 0), helpers::InternalFailure);
     b.offsets.back() = 7;  // past the 6 values
-    EXPECT_THROW(batch::run_batch(b.values, b.offsets, b.plan, b.width, 0), std::invalid_argument);
+    EXPECT_THROW(batch::run_batch(b.values, b.offsets, b.plan, b.width, 0), helpers::InternalFailure);
 }
 
 }  // namespace
