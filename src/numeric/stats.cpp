@@ -47,6 +47,7 @@ using M2 = std::int64_t __attribute__((vector_size(16)));
 // the latency of the compare-select.
 constexpr int LANES = 8;
 constexpr std::size_t STEP = 2 * LANES;
+static_assert(LANES == 8, "the NaN witness below adds the eight lanes as two trees");
 
 // Fits in L1, so the searches that follow a block cost little.
 constexpr std::size_t BLOCK = 2048;
@@ -280,9 +281,14 @@ std::vector<double> diff(Series x) {
 }
 
 void sort_total(std::span<double> x) {
-    // Equal keys are identical bit patterns, so any sort gives the stable
-    // sort's result.
-    std::sort(x.begin(), x.end(), [](double a, double b) { return total_order_key(a) < total_order_key(b); });
+    // Integer keys sort faster than a comparator that derives them; equal
+    // keys are identical bit patterns, so any sort gives the stable sort's
+    // result.
+    const std::size_t n = x.size();
+    std::unique_ptr<std::int64_t[]> k(new std::int64_t[n]);
+    for (std::size_t i = 0; i < n; ++i) k[i] = total_order_key(x[i]);
+    std::sort(k.get(), k.get() + n);
+    for (std::size_t i = 0; i < n; ++i) x[i] = from_key(k[i]);
 }
 
 double quantile_sorted(Series x, double q) {
