@@ -8,7 +8,7 @@ import numpy as np
 import pytest
 import scipy.stats
 
-from selquor_rs import compute_feature, extract_batch
+from selquor_rs import compute_feature
 
 NAN = float("nan")
 
@@ -362,16 +362,3 @@ def test_median_of_infinities():
     assert value("median", [1.0, math.inf]) == math.inf
     # (inf - (-inf)) * 0.5 + (-inf)
     assert math.isnan(value("median", [-math.inf, math.inf]))
-
-
-def test_batch_rows_agree_with_single_calls():
-    rng = np.random.default_rng(9)
-    rows = [rng.standard_normal(n) for n in (0, 1, 2, 5, 300)]
-    rows[3][2] = NAN
-    values = np.concatenate(rows)
-    offsets = np.cumsum([0] + [len(r) for r in rows]).astype(np.int64)
-    flat, n_series, width = extract_batch(values, offsets, [(name, [{}]) for name in SIMPLE], 4)
-    assert (n_series, width) == (len(rows), len(SIMPLE))
-    for i, row in enumerate(rows):
-        for j, name in enumerate(SIMPLE):
-            assert same(flat[i * width + j], value(name, row)), (i, name)
