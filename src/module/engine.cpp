@@ -54,10 +54,11 @@ tbb::task_arena* PoolCache::get(std::uint64_t n_threads) {
         pools_.emplace(n_threads, std::move(arena));
         return pool;
     } catch (...) {
-        // The cache can no longer be trusted; the call runs on the ambient
-        // pool, as does every later one.
+        // A failure while the map may be half-updated: this call fails, and
+        // the cache is no longer trusted, so every later one runs on the
+        // ambient pool.
         poisoned_ = true;
-        return nullptr;
+        throw;
     }
 }
 

@@ -53,10 +53,11 @@ public:
     explicit PoolCache(Builder build);
 
     // Null means the ambient pool: n 0, n not below the ambient pool's size,
-    // a failed build (tried again next time) or a poisoned cache.
+    // a failed build (tried again next time) or a poisoned cache. An
+    // exception while the lock is held propagates and poisons the cache.
     tbb::task_arena* get(std::uint64_t n_threads);
     std::size_t size();
-    // An exception while the lock was held: every later request answers null.
+    // Every request after an exception under the lock answers null.
     bool poisoned();
 
 private:
