@@ -28,16 +28,27 @@ void rotate(double* xp, double* xq, std::size_t len, std::size_t stride, double 
 
 Svd jacobi_svd(const Matrix& a) {
     Svd out;
-    // A malformed matrix has nothing to decompose.
-    if (!detail::well_formed(a)) return out;
     const std::size_t m = a.rows, n = a.cols;
+    // A malformed matrix, or one whose V could not even be indexed (a shape
+    // without rows is well formed for any column count), has nothing to
+    // decompose.
+    std::size_t nn = 0;
+    if (!detail::well_formed(a) || __builtin_mul_overflow(n, n, &nn)) return out;
+    out.v = Matrix{std::vector<double>(nn, 0.0), n, n};
+    for (std::size_t j = 0; j < n; ++j) out.v(j, j) = 1.0;
+    // No rows: no pair rotates, every column sums to -0.0.
+    if (m == 0) {
+        out.s.assign(n, -0.0);
+        out.u = Matrix{{}, 0, n};
+        return out;
+    }
 
-    // W is kept column by column so that each pair reads two contiguous runs.
+    // W is kept column by column so that each pair reads two contiguous runs;
+    // every rotation and sum sees the same values in the same row order as
+    // on the row-major data, so the results are identical.
     std::vector<double> w(m * n);
     for (std::size_t i = 0; i < m; ++i)
         for (std::size_t j = 0; j < n; ++j) w[j * m + i] = a(i, j);
-    out.v = Matrix{std::vector<double>(n * n, 0.0), n, n};
-    for (std::size_t j = 0; j < n; ++j) out.v(j, j) = 1.0;
 
     for (int sweep = 0; sweep < MAX_SWEEPS; ++sweep) {
         double off = 0.0;

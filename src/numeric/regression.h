@@ -15,7 +15,8 @@ namespace regression {
 
 // Row-major dense matrix: element (i, j) is data[i * cols + j]. A matrix whose
 // data length is not rows * cols is malformed; every routine below treats it
-// as having no solution (jacobi_svd returns an empty decomposition).
+// as having no solution (jacobi_svd returns an empty decomposition, as it
+// does for a column count whose square does not fit in size_t).
 struct Matrix {
     std::vector<double> data;
     std::size_t rows = 0;

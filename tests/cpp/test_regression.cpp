@@ -141,6 +141,9 @@ TEST(JacobiSvd, DegenerateShapes) {
     EXPECT_TRUE(bad.s.empty() && bad.u.data.empty() && bad.v.data.empty());
     const auto huge = regression::jacobi_svd(Matrix{{1.0}, std::size_t{1} << 33, std::size_t{1} << 33});
     EXPECT_TRUE(huge.s.empty());
+    // No rows is well formed for any column count, but V of 2^32 x 2^32 cannot be indexed.
+    const auto wide = regression::jacobi_svd(Matrix{{}, 0, std::size_t{1} << 32});
+    EXPECT_TRUE(wide.s.empty() && wide.v.data.empty());
 }
 
 TEST(JacobiSvd, ZeroAndNanColumns) {
