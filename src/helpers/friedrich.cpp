@@ -20,11 +20,11 @@ constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double EPS = 2.220446049250313e-16;  // double machine epsilon
 
 // The largest degree fitted. The one-sided Jacobi SVD of the K x (m + 1)
-// design costs O(K m^2) per sweep and keeps an (m + 1) x (m + 1) rotation,
-// while the unit-norm powers of a Vandermonde design lose numerical rank well
-// below this degree (the cut-off K * eps keeps no more directions). A larger
-// m is answered with no coefficients at all, which every reader of the list
-// takes as NaN.
+// design keeps an (m + 1) x (m + 1) rotation and costs O((K + m) m^2) per
+// sweep, whatever the length of the series, so the degree must be bounded;
+// this one keeps a fit within milliseconds for the usual few dozen bins. A
+// larger m is answered with no coefficients at all, which every reader of
+// the list takes as NaN.
 constexpr std::uint64_t MAX_DEGREE = 64;
 
 // Bin counts up to this (or up to four bins per sample) are cut at the
@@ -32,6 +32,18 @@ constexpr std::uint64_t MAX_DEGREE = 64;
 // less than half a sample apart, and the bins are taken from the exact edge
 // positions k (n - 1) / r instead of enumerating r + 1 edges.
 constexpr std::uint64_t SCANNED_BINS = std::uint64_t{1} << 16;
+
+// Drifts whose largest magnitude lies within 2^-900 .. 2^900 are fitted as
+// they are; the solution of unit-norm columns stays far from over- and
+// underflow for them.
+constexpr int DRIFT_RANGE = 900;
+
+// The binary exponent of the largest magnitude (0 when all are zero).
+int exponent_of_largest(std::span<const double> v) {
+    double top = 0.0;
+    for (double a : v) top = std::max(top, std::fabs(a));
+    return top == 0.0 ? 0 : std::ilogb(top);
+}
 
 struct Cut {
     std::vector<std::uint64_t> labels;    // bin of each value, in index order
@@ -127,16 +139,33 @@ std::vector<double> estimate_friedrich_coefficients(std::span<const double> x, s
         drift[b] += x[i + 1] - x[i];
     }
 
+    // A bin whose sums overflowed has no point to fit.
+    std::vector<double> xs(k_points), y(k_points);
+    for (std::size_t i = 0; i < k_points; ++i) {
+        xs[i] = level[i] / count[i];
+        y[i] = drift[i] / count[i];
+        if (!std::isfinite(xs[i]) || !std::isfinite(y[i])) return failed;
+    }
+    // The fit is taken on the levels and drifts divided by powers of two:
+    // the largest level lies in [1, 2), so that no power of a level and no
+    // column norm over- or underflows, and the drifts are brought near 1 when
+    // they are so large or small that the solution could. Scaling by a power
+    // of two commutes with every rounding, so wherever the unscaled
+    // arithmetic stays in range the coefficients are the same bits; beyond
+    // it they are the correctly scaled ones instead of zeros or infinities.
+    const int level_exp = exponent_of_largest(xs);
+    for (double& v : xs) v = std::ldexp(v, -level_exp);
+    int drift_exp = exponent_of_largest(y);
+    if (drift_exp >= -DRIFT_RANGE && drift_exp <= DRIFT_RANGE) drift_exp = 0;
+    for (double& v : y) v = std::ldexp(v, -drift_exp);
+
     // Vandermonde rows, highest power first, each column scaled to unit norm.
     regression::Matrix v{std::vector<double>(k_points * terms), k_points, terms};
-    std::vector<double> y(k_points);
     for (std::size_t i = 0; i < k_points; ++i) {
-        const double xi = level[i] / count[i];
-        y[i] = drift[i] / count[i];
         double power = 1.0;
         for (std::size_t j = terms; j-- > 0;) {
             v(i, j) = power;
-            power *= xi;
+            power *= xs[i];
         }
     }
     std::vector<double> scale(terms);
@@ -149,8 +178,13 @@ std::vector<double> estimate_friedrich_coefficients(std::span<const double> x, s
 
     const auto beta = regression::svd_lstsq(v, y, static_cast<double>(k_points) * EPS);
     if (!beta) return failed;
+    // Coefficient j multiplies X^p, p = m - j: undo the drift scaling and
+    // the p-th power of the level scaling.
     std::vector<double> out(terms);
-    for (std::size_t j = 0; j < terms; ++j) out[j] = (*beta)[j] / scale[j];
+    for (std::size_t j = 0; j < terms; ++j) {
+        const auto p = static_cast<int>(terms - 1 - j);
+        out[j] = std::ldexp((*beta)[j] / scale[j], drift_exp - level_exp * p);
+    }
     return out;
 }
 
