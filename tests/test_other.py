@@ -1,371 +1,164 @@
-"""benford_correlation, energy_ratio_by_chunks, query_similarity_count,
-mean_n_absolute_max and cid_ce, checked against numpy computations."""
+"""The other calculators against numpy, Python's shortest repr and hand-derived values."""
 import math
 
 import numpy as np
 import pytest
 
-from selquor_rs import compute_feature, extract_batch, implemented_calculators
+from selquor_rs import compute_feature, extract_batch
 
-NAN = float("nan")
-INF = float("inf")
-I64_MAX = 2**63 - 1
-OTHER = ["benford_correlation", "energy_ratio_by_chunks", "query_similarity_count",
-         "mean_n_absolute_max", "cid_ce"]
+NAN, INF, I64_MAX = float("nan"), float("inf"), 2**63 - 1
+WALK = np.cumsum(np.random.default_rng(20240611).normal(size=200))
+X10 = np.arange(1.0, 11.0)
 
 
-def feature(name, x, params):
-    return compute_feature(name, np.asarray(x, dtype=np.float64), params)
+def run(name, x, *sets):
+    return compute_feature(name, np.asarray(x, dtype=np.float64), list(sets))
 
 
-def one(name, x, **params):
-    (value,) = feature(name, x, [params])
-    return value
-
-
-def is_minus_zero(v):
-    return v == 0.0 and math.copysign(1.0, v) < 0
-
-
-RNG = np.random.default_rng(20240611)
-WALK = np.cumsum(RNG.normal(size=200))
+def check(got, want, rel=1e-13):
+    """Zeros by sign and NaN as NaN; other values to rel."""
+    if want != want or want == 0:
+        assert (got != got and want != want) or (got == 0 and math.copysign(1, got) == math.copysign(1, want))
+    else:
+        assert got == pytest.approx(want, rel=rel, abs=0)
 
 
 # ---------------------------------------------------------------- benford
 
 def benford_digit(v):
     """First significant digit of Python's shortest round-trip repr."""
-    if math.isnan(v):
-        v = 0.0
-    elif math.isinf(v):
-        v = math.copysign(np.finfo(float).max, v)
+    v = 0.0 if math.isnan(v) else math.copysign(np.finfo(float).max, v) if math.isinf(v) else v
     return next((int(c) for c in repr(abs(v)) if c in "123456789"), 0)
 
 
-def benford_oracle(x):
-    """Leading digit from Python's shortest round-trip repr."""
-    digits = [benford_digit(v) for v in map(float, x)]
-    observed = [digits.count(d) / len(x) for d in range(1, 10)]
-    expected = [math.log10(1 + 1 / d) for d in range(1, 10)]
-    return np.corrcoef(expected, observed)[0, 1]
-
-
-@pytest.mark.parametrize("x", [
-    RNG.lognormal(0, 3, size=500),
-    -RNG.lognormal(0, 3, size=50),
-    [1.0, 10.0, 100.0],                # O = [1, 0, ..., 0]
-    [0.0123, 950.0, 0.0, -2.5, 3.0],   # zeros count in n
-    [1e23, 2.0, 3.0, 3.0],             # 1e23 lies below 10^23 but prints as 1e+23
-    [NAN, INF, -INF, 2.0, 2.0],        # NaN reads 0, infinities 1.79e308
-], ids=["lognormal", "negative", "powers", "mixed", "1e23", "nonfinite"])
-def test_benford_matches_leading_digits_of_shortest_text(x):
-    assert one("benford_correlation", x) == pytest.approx(benford_oracle(list(x)), rel=1e-12)
-
-
-def boundary_doubles():
-    """d * 10^k for every digit and decimal exponent, with their neighbours
-    a few ulps away, where a leading digit read from the value's arithmetic
-    and one read from its shortest text can part."""
-    out = []
-    for k in range(-324, 309):
-        for d in range(1, 10):
-            b = float(f"{d}e{k}")
-            for step in range(-3, 4):
-                v = b
-                for _ in range(abs(step)):
-                    v = np.nextafter(v, INF if step > 0 else 0.0)
-                out.append(v)
-    return np.array(out)
-
-
-def random_doubles(rng, n):
-    """Uniform bit patterns (every exponent, subnormals included), short
-    decimals and integers."""
-    bits = rng.integers(0, 2**63 - 2**52, size=n, dtype=np.int64)  # below the inf/NaN exponent
-    short = np.round(rng.uniform(-10, 10, size=n), 3) * 10.0 ** rng.integers(-5, 6, size=n)
-    ints = rng.integers(-(2**60), 2**60, size=n).astype(float)
-    return np.concatenate([bits.view(np.float64), short, ints])
+EXPECTED = [math.log10(1 + 1 / d) for d in range(1, 10)]
 
 
 def test_benford_leading_digit_of_every_kind_of_double():
-    # One-sample series: O is one-hot at the digit, so the correlation names
-    # the digit (NaN for digit 0, whose O is all zero).
-    x = np.concatenate([boundary_doubles(), random_doubles(np.random.default_rng(7), 50_000),
-                        [5e-324, np.finfo(float).max, np.finfo(float).tiny, 1e23, 9.999999999999999e22]])
+    # d * 10^k with neighbours a few ulps away, random bit patterns of every sign,
+    # exponent and NaN payload, and subnormals. A one-sample series has a
+    # one-hot O, so its correlation names the digit (NaN for digit 0).
+    bounds = np.array([float(f"{d}e{k}") for k in range(-324, 309) for d in range(1, 11)])
+    bits = bounds[(bounds > 0) & (bounds < INF)].view(np.int64)[:, None] + np.arange(-3, 4)
+    rng = np.random.default_rng(7)
+    x = np.concatenate([bits.ravel().view(np.float64), rng.integers(-2**63, 2**63 - 1, 200_000).view(np.float64),
+                        np.arange(0, 5000).view(np.float64), [-0.0, 1e23, -9.999999999999999e22, -INF]])
     flat, _, _ = extract_batch(x, np.arange(x.size + 1, dtype=np.int64), [("benford_correlation", [{}])])
-    expected_e = [math.log10(1 + 1 / d) for d in range(1, 10)]
-    by_digit = [NAN] + [np.corrcoef(expected_e, np.eye(9)[d - 1])[0, 1] for d in range(1, 10)]
-    expected = np.array([by_digit[benford_digit(v)] for v in map(float, x)])
-    np.testing.assert_allclose(flat, expected, rtol=1e-13)
+    by_digit = [NAN] + [np.corrcoef(EXPECTED, np.eye(9)[d - 1])[0, 1] for d in range(1, 10)]
+    np.testing.assert_allclose(flat, [by_digit[benford_digit(v)] for v in x.tolist()], rtol=1e-13)
 
 
-@pytest.mark.parametrize("x", [[], [0.0, -0.0, 0.0], [NAN, NAN]])
-def test_benford_without_digits_is_nan(x):
-    assert math.isnan(one("benford_correlation", x))
-
-
-@pytest.mark.parametrize("params", [[], [{}], [{}, {"a": 1}, {}]])
-def test_benford_gives_one_value_whatever_the_sets(params):
-    assert len(feature("benford_correlation", [1.0, 2.0, 3.0], params)) == 1
+@pytest.mark.parametrize("x", [np.random.default_rng(3).lognormal(0, 3, 500), [1.0, 10.0, 100.0],
+                               [0.0123, 950.0, 0.0, -2.5, 3.0], [NAN, INF, -INF, 2.0, 2.0], [], [0.0, -0.0], [NAN]])
+def test_benford_correlates_with_shortest_text_digits(x):
+    digits = [benford_digit(v) for v in map(float, x)]
+    observed = [digits.count(d) / max(len(x), 1) for d in range(1, 10)]
+    want = NAN if not any(observed) else np.corrcoef(EXPECTED, observed)[0, 1]  # no digit: undefined
+    check(run("benford_correlation", x)[0], want, rel=1e-12)
+    assert len(run("benford_correlation", x)) == 1  # one value whatever the sets
 
 
 # ---------------------------------------------------------- energy ratios
 
-def energy_oracle(x, segments, focus):
+def chunk_share(x, segments, focus):
     x = np.asarray(x, dtype=float)
-    chunk = np.array_split(x, segments)[focus]  # larger chunks first
-    return float(np.sum(chunk**2) / np.sum(x**2))
+    return float(np.sum(np.array_split(x, segments)[focus] ** 2) / np.sum(x**2))  # larger chunks first
 
 
-X10 = np.arange(1.0, 11.0)
-
-
-@pytest.mark.parametrize("segments,focus", [(3, 0), (3, 1), (3, 2), (1, 0), (10, 9), (7, 6), (4, 2)])
-def test_energy_ratio_matches_array_split(segments, focus):
-    got = one("energy_ratio_by_chunks", X10, num_segments=segments, segment_focus=focus)
-    assert got == pytest.approx(energy_oracle(X10, segments, focus), rel=1e-14)
-
-
-def test_energy_ratios_of_all_chunks_add_up_to_one():
-    sets = [{"num_segments": 7, "segment_focus": f} for f in range(7)]
-    assert sum(feature("energy_ratio_by_chunks", WALK, sets)) == pytest.approx(1.0, rel=1e-12)
-
-
-@pytest.mark.parametrize("params", [
-    {"num_segments": 3, "segment_focus": 3},
-    {"num_segments": 3, "segment_focus": 7},
-    {"num_segments": 0, "segment_focus": -1},
-    {"num_segments": -5},
-    {"segment_focus": 0},
-    {},
-    {"num_segments": 1e300, "segment_focus": I64_MAX},   # both saturate: S <= F
+@pytest.mark.parametrize("x,segments,focus,want", [
+    *[(X10, s, f, chunk_share(X10, s, f)) for s, f in [(3, 0), (3, 2), (7, 6), (10, 9), (1, 0)]],
+    (X10, 3, -1, 30 / 385), (X10, 3, 3, NAN), (X10, 0, -1, NAN), (X10, -5, None, NAN),  # chunk 0: 1 + 4 + 9 + 16
+    (X10, 1e300, I64_MAX, NAN), (X10, None, None, NAN),             # both saturate, both missing: S <= F
+    ([1.0, 2.0], 4, 3, -0.0), ([1.0, 2.0], I64_MAX, I64_MAX - 1, -0.0), ([1.0, 2.0], 1e300, 1, 0.8),  # empty chunks
+    ([], 2, 0, NAN), ([0.0, -0.0], 2, 0, NAN),                      # no energy
+    # Squares that underflowed (NaN, 0) or overflowed (NaN): the exact shares.
+    ([1e-170, 1e-170], 2, 1, 0.5), ([1e-90, 1e-170], 2, 1, 1e-160), ([1e200] * 4, 2, 0, 0.5),
 ])
-def test_energy_ratio_without_a_focus_chunk_is_nan(params):
-    assert math.isnan(one("energy_ratio_by_chunks", X10, **params))
-
-
-def test_energy_ratio_negative_focus_reads_chunk_zero():
-    # Chunks of 4, 3 and 3 samples: 1+4+9+16 = 30 of 385.
-    assert one("energy_ratio_by_chunks", X10, num_segments=3, segment_focus=-1) == pytest.approx(30 / 385)
-
-
-@pytest.mark.parametrize("segments,focus,expected", [
-    (4, 3, None),                        # chunk 3 of a two-sample series is empty
-    (I64_MAX, I64_MAX - 1, None),        # so is the last of 2^63-1 chunks
-    (1e300, 1, 4.0 / 5.0),               # saturated count, one sample per leading chunk
-    (I64_MAX, 0, 1.0 / 5.0),
-])
-def test_energy_ratio_with_more_chunks_than_samples(segments, focus, expected):
-    got = one("energy_ratio_by_chunks", [1.0, 2.0], num_segments=segments, segment_focus=focus)
-    if expected is None:
-        assert is_minus_zero(got)
-    else:
-        assert got == pytest.approx(expected, rel=1e-15)
-
-
-@pytest.mark.parametrize("x", [[], [0.0, 0.0, -0.0]])
-def test_energy_ratio_without_energy_is_nan(x):
-    assert math.isnan(one("energy_ratio_by_chunks", x, num_segments=2, segment_focus=0))
+def test_energy_ratio_by_chunks(x, segments, focus, want):
+    params = {k: v for k, v in [("num_segments", segments), ("segment_focus", focus)] if v is not None}
+    check(run("energy_ratio_by_chunks", x, params)[0], want)
 
 
 # ------------------------------------------------------ query similarity
 
-def znorm(a):
-    a = np.asarray(a, dtype=float)
-    sd = a.std()
-    return None if sd == 0 else (a - a.mean()) / sd
-
-
-def similarity_distances(x, query, normalize):
+def window_distances(x, query, normalize):
+    w = np.lib.stride_tricks.sliding_window_view(np.asarray(x, dtype=float), len(query))
     q = np.asarray(query, dtype=float)
-    windows = np.lib.stride_tricks.sliding_window_view(np.asarray(x, dtype=float), len(q))
-    if not normalize:
-        return np.sqrt(((windows - q) ** 2).sum(axis=1))
-    zq = znorm(q)
-    out = []
-    for w in windows:
-        zw = znorm(w)
-        if zq is None and zw is None:
-            out.append(0.0)
-        elif zq is None or zw is None:
-            out.append(math.sqrt(len(q)))
-        else:
-            out.append(float(np.linalg.norm(zq - zw)))
-    return np.array(out)
-
-
-def thresholds_between(d):
-    """Thresholds halfway between neighbouring distances, so rounding cannot decide."""
-    s = np.unique(np.round(d, 9))
-    return list((s[:-1] + s[1:]) / 2)[:: max(1, len(s) // 8)]
+    if normalize:
+        w, q = (w - w.mean(axis=1, keepdims=True)) / w.std(axis=1, keepdims=True), (q - q.mean()) / q.std()
+    return np.sqrt(((w - q) ** 2).sum(axis=1))
 
 
 @pytest.mark.parametrize("normalize", [True, False])
 @pytest.mark.parametrize("query", [[0.5, -1.0, 2.0], [1, 2, 3, 2, 1], list(WALK[40:52])])
 def test_similarity_count_matches_window_distances(query, normalize):
-    d = similarity_distances(WALK, query, normalize)
-    sets = [{"query": query, "normalize": normalize, "threshold": t} for t in thresholds_between(d)]
-    got = feature("query_similarity_count", WALK, sets)
-    assert got == [float((d <= s["threshold"]).sum()) for s in sets]
+    d = window_distances(WALK, query, normalize)
+    u = np.unique(np.round(d, 9))
+    ts = list((u[:-1] + u[1:]) / 2)[:: max(1, len(u) // 8)]  # halfway: rounding cannot decide
+    got = run("query_similarity_count", WALK, *({"query": query, "normalize": normalize, "threshold": t} for t in ts))
+    assert got == [float((d <= t).sum()) for t in ts]
 
 
-@pytest.mark.parametrize("normalize", [0, 0.0, "no", None])
-def test_similarity_normalises_unless_given_a_bool(normalize):
-    # Normalised, [2, 4, 6] is the same shape as [1, 2, 3]; raw it lies sqrt(14) away.
-    x = [2.0, 4.0, 6.0]
-    assert one("query_similarity_count", x, query=[1, 2, 3], normalize=normalize, threshold=1e-6) == 1.0
-    assert one("query_similarity_count", x, query=[1, 2, 3], normalize=False, threshold=1e-6) == 0.0
+ANTI = math.sqrt(12)  # z-scores [-a, 0, a] against [a, 0, -a], a = sqrt(3/2)
 
 
-@pytest.mark.parametrize("window,threshold,expected", [
-    ([5.0, 5.0, 5.0], 0.0, 1.0),                     # two constants: distance 0
-    ([5.0, 6.0, 5.0], math.sqrt(3) * (1 + 1e-12), 1.0),  # constant against varying: sqrt(3)
-    ([5.0, 6.0, 5.0], math.sqrt(3) * (1 - 1e-12), 0.0),
+@pytest.mark.parametrize("x,params,want", [
+    # Only a bool turns normalisation off: [2, 4, 6] has the shape of [1, 2, 3] but lies sqrt(14) away.
+    *[([2.0, 4.0, 6.0], {"query": [1, 2, 3], "normalize": v, "threshold": 1e-6}, c)
+      for v, c in [(0, 1.0), (None, 1.0), ("no", 1.0), (False, 0.0)]],
+    ([5.0, 5.0, 5.0], {"query": [1, 1, 1]}, 1.0),                    # two constants: distance 0
+    *[([5.0, 6.0, 5.0], {"query": [1, 1, 1], "threshold": math.sqrt(3) * f}, c)  # constant against varying
+      for f, c in [(1 + 1e-12, 1.0), (1 - 1e-12, 0.0)]],
+    ([1.0, 2.0, 3.0, 0.0, 1.0, 2.0, 3.0, 3.5], {"query": [1, 2, 3], "normalize": False}, 2.0),  # exact matches
+    *[([1.0, 2.0, 4.0], {"query": [1, 2, 3], "normalize": False, "threshold": t}, c)            # distance 1
+      for t, c in [(NAN, 0.0), ("1", 0.0), (None, 0.0), (True, 1.0)]],
+    *[(WALK, p, NAN) for p in ({}, {"query": [1.0, 2.0]}, {"query": "abc"}, {"query": None}, {"query": 3})],
+    ([1.0, 2.0], {"query": [1, 2, 3]}, 0.0),                         # no window fits
+    # A NaN or infinity makes the distance undefined: never a match (3 of 6 windows hold one).
+    *[([0.0, 1.0, 3.0, 2.0, bad, 5.0, 4.0, 6.0], {"query": [1, 2, 4], "normalize": v, "threshold": 1e300}, 3.0)
+      for bad in (NAN, -NAN, INF) for v in (True, False)],
+    *[(WALK, {"query": [1.0, NAN, 2.0], "normalize": v, "threshold": 1e300}, 0.0) for v in (True, False)],
+    # Squares that underflow or overflow: the exact distances.
+    *[([3 * s, 2 * s, s], {"query": [s, 2 * s, 3 * s], "threshold": ANTI * f}, c)
+      for s in (1.0, 2.0**-540, 1e-300, 1e200) for f, c in [(0.999, 0.0), (1.001, 1.0)]],
+    ([1e-170, 2e-170, 3e-170], {"query": [1, 2, 3], "threshold": 1e-9}, 1.0),
+    *[([3 * s, 4 * s, 0.0], {"query": [0, 0, 0], "normalize": False, "threshold": t * s}, c)  # distance 5 s
+      for s in (1e-170, 1e200) for t, c in [(0.0, 0.0), (4.999999, 0.0), (5.000001, 1.0)]],
 ])
-def test_similarity_constant_query(window, threshold, expected):
-    assert one("query_similarity_count", window, query=[1, 1, 1], threshold=threshold) == expected
-
-
-@pytest.mark.parametrize("normalize", [True, False])
-@pytest.mark.parametrize("bad", [NAN, INF, -INF])
-def test_similarity_window_with_nonfinite_sample_never_counts(bad, normalize):
-    # Windows of 3 over 8 samples: 6 windows, 3 of which hold sample 4.
-    x = [0.0, 1.0, 3.0, 2.0, bad, 5.0, 4.0, 6.0]
-    got = one("query_similarity_count", x, query=[1.0, 2.0, 4.0], normalize=normalize, threshold=1e300)
-    assert got == 3.0
-
-
-@pytest.mark.parametrize("normalize", [True, False])
-def test_similarity_query_with_nan_never_counts(normalize):
-    got = one("query_similarity_count", WALK, query=[1.0, NAN, 2.0], normalize=normalize, threshold=1e300)
-    assert got == 0.0
-
-
-def test_similarity_without_threshold_counts_exact_matches():
-    x = [1.0, 2.0, 3.0, 0.0, 1.0, 2.0, 3.0, 3.5]
-    assert one("query_similarity_count", x, query=[1, 2, 3], normalize=False) == 2.0
-    # Normalised, only constant windows match a constant query exactly.
-    assert one("query_similarity_count", [4.0, 4.0, 4.0, 4.0, 1.0], query=[2, 2, 2]) == 2.0
-
-
-@pytest.mark.parametrize("threshold,expected", [(NAN, 0.0), ("1", 0.0), (None, 0.0), (True, 1.0)])
-def test_similarity_threshold_readings(threshold, expected):
-    # Raw distance of [1, 2, 3] from [1, 2, 4] is 1.
-    got = one("query_similarity_count", [1.0, 2.0, 4.0], query=[1, 2, 3], normalize=False, threshold=threshold)
-    assert got == expected
-
-
-@pytest.mark.parametrize("params", [{}, {"query": None}, {"query": "abc"}, {"query": [1.0, 2.0]},
-                                   {"query": 3}, {"query": []}])
-def test_similarity_without_a_usable_query_is_nan(params):
-    assert math.isnan(one("query_similarity_count", WALK, **params))
-
-
-def test_similarity_query_longer_than_series_counts_nothing():
-    assert one("query_similarity_count", [1.0, 2.0], query=[1, 2, 3]) == 0.0
+def test_similarity_count(x, params, want):
+    check(run("query_similarity_count", x, params)[0], want)
 
 
 # ------------------------------------------------- largest absolute values
 
-@pytest.mark.parametrize("k", [1, 2, 17, 199])
-def test_mean_n_absolute_max_matches_sorted_magnitudes(k):
-    expected = np.sort(np.abs(WALK))[-k:].mean()
-    assert one("mean_n_absolute_max", WALK, number_of_maxima=k) == pytest.approx(expected, rel=1e-13)
-
-
-@pytest.mark.parametrize("k,expected", [(2, 4.0), (2.7, 4.0), (1, 5.0), (3, NAN), (0, NAN), (-1, NAN),
-                                        (I64_MAX, NAN), (1e300, NAN), (-1e300, NAN), (NAN, NAN),
-                                        (True, NAN), ("2", NAN), (None, NAN), ([2], NAN)])
-def test_mean_n_absolute_max_readings(k, expected):
-    got = one("mean_n_absolute_max", [-5.0, 1.0, 3.0], number_of_maxima=k)
-    assert got == expected or (math.isnan(got) and math.isnan(expected))
-
-
-def test_mean_n_absolute_max_missing_key_is_nan():
-    assert math.isnan(one("mean_n_absolute_max", [-5.0, 1.0, 3.0]))
-
-
-@pytest.mark.parametrize("x,expected", [([1.0, NAN, 3.0, 2.0], NAN), ([1.0, -INF, 3.0], INF),
-                                        ([-NAN, 1.0, 2.0], NAN)])
-def test_mean_n_absolute_max_nonfinite(x, expected):
-    got = one("mean_n_absolute_max", x, number_of_maxima=2)
-    assert got == expected or (math.isnan(got) and math.isnan(expected))
+@pytest.mark.parametrize("x,k,want", [
+    *[(WALK, k, np.sort(np.abs(WALK))[-k:].mean()) for k in (1, 17, 199)],
+    *[([-5.0, 1.0, 3.0], k, 4.0) for k in (2, 2.7)],
+    *[([-5.0, 1.0, 3.0], k, NAN) for k in (3, 0, -1, I64_MAX, 1e300, -1e300, NAN, True, "2", None, [2])],
+    ([1.0, NAN, 3.0, 2.0], 2, NAN), ([-NAN, 1.0, 2.0], 2, NAN), ([1.0, -INF, 3.0], 2, INF),
+    ([-0.0, 0.0, -0.0, 0.0], 2, 0.0),                                # magnitudes have no sign
+])
+def test_mean_n_absolute_max(x, k, want):
+    check(run("mean_n_absolute_max", x, {"number_of_maxima": k})[0], want)
+    assert math.isnan(run("mean_n_absolute_max", x, {})[0])          # the key is required
 
 
 # ----------------------------------------------------------------- cid_ce
 
-def cid_oracle(x, normalize):
+def cid(x, normalize):
     x = np.asarray(x, dtype=float)
-    if normalize:
-        x = (x - x.mean()) / x.std()
-    return math.sqrt(np.sum(np.diff(x) ** 2))
+    return math.sqrt(np.sum(np.diff((x - x.mean()) / x.std() if normalize else x) ** 2))
 
 
-@pytest.mark.parametrize("normalize,scaled", [(True, True), (1, True), (-3, True), (False, False),
-                                              (0, False), (1.0, False), ("yes", False), (None, False)])
-def test_cid_ce_normalize_readings(normalize, scaled):
-    got = one("cid_ce", WALK, normalize=normalize)
-    assert got == pytest.approx(cid_oracle(WALK, scaled), rel=1e-12)
-
-
-@pytest.mark.parametrize("x,normalize,expected", [
-    ([0.0, 3.0, 7.0], False, 5.0),        # sqrt(9 + 16)
-    ([2.0, 2.0, 2.0], True, 0.0),          # no spread to normalise
-    ([2.0], True, 0.0),
-    ([1.0, NAN, 2.0], False, NAN),
-    ([1.0, NAN, 2.0], True, NAN),
-    ([1.0, INF, 2.0], True, NAN),
+@pytest.mark.parametrize("x,normalize,want", [
+    *[(WALK, v, cid(WALK, True)) for v in (True, 1, -3)],
+    *[(WALK, v, cid(WALK, False)) for v in (False, 0, 1.0, "yes", None)],
+    ([0.0, 3.0, 7.0], False, 5.0), ([2.0, 2.0, 2.0], True, 0.0), ([2.0], True, 0.0),  # sqrt(9 + 16); no spread
+    ([], True, -0.0), ([], False, -0.0), ([4.0], False, -0.0),       # nothing to sum
+    ([1.0, NAN, 2.0], False, NAN), ([1.0, NAN, 2.0], True, NAN), ([1.0, INF, 2.0], True, NAN),
+    # Squares that underflowed (0) or overflowed (inf, NaN): z-scores [-a, 2a, -a],
+    # a = 1/sqrt(2), give sqrt(9/2 + 9/2) = 3.
+    *[([0.0, s, 0.0], v, w) for s in (1e-170, 1e200) for v, w in [(True, 3.0), (False, math.sqrt(2) * s)]],
 ])
-def test_cid_ce_values(x, normalize, expected):
-    got = one("cid_ce", x, normalize=normalize)
-    assert got == expected or (math.isnan(got) and math.isnan(expected))
-
-
-@pytest.mark.parametrize("x,normalize", [([], True), ([], False), ([4.0], False)])
-def test_cid_ce_without_changes_is_minus_zero(x, normalize):
-    assert is_minus_zero(one("cid_ce", x, normalize=normalize))
-
-
-# ------------------------------------------------------------- all of them
-
-PROBE = np.sin(0.7 * np.arange(64))
-
-
-@pytest.mark.parametrize("name", OTHER)
-@pytest.mark.parametrize("x", [PROBE, [], [3.0] * 10, [1.0, NAN, INF, -INF, -2.0, 0.0]],
-                         ids=["probe", "empty", "constant", "nonfinite"])
-def test_every_calculator_answers_one_value_per_set(name, x):
-    sets = [{}, {"num_segments": 3, "segment_focus": 1, "query": [1, 2, 3], "threshold": 1.0,
-                 "number_of_maxima": 2, "normalize": True}]
-    # benford_correlation takes no parameters: one value whatever the sets.
-    assert len(feature(name, x, sets)) == (1 if name == "benford_correlation" else 2)
-    assert len(feature(name, x, [{}])) == 1
-
-
-def test_probe_with_an_empty_set_uses_the_defaults():
-    assert set(OTHER) <= set(implemented_calculators())
-    got = {name: one(name, PROBE) for name in OTHER}
-    assert got["benford_correlation"] == pytest.approx(benford_oracle(PROBE), rel=1e-12)
-    assert got["cid_ce"] == pytest.approx(cid_oracle(PROBE, False), rel=1e-12)  # missing: not normalised
-    # No chunks, no query, no count of maxima.
-    assert all(math.isnan(got[n]) for n in OTHER[1:4])
-
-
-@pytest.mark.parametrize("name", OTHER[1:])
-def test_parameterised_calculators_without_sets_give_empty_list(name):
-    assert feature(name, PROBE, []) == []
-
-
-def test_batch_rows_match_numpy():
-    series = [WALK[:50], WALK[50:120], WALK[120:]]
-    values = np.concatenate(series)
-    offsets = np.array([0, 50, 120, 200], dtype=np.int64)
-    plan = [("cid_ce", [{"normalize": True}, {"normalize": False}]),
-            ("energy_ratio_by_chunks", [{"num_segments": 4, "segment_focus": 3}]),
-            ("mean_n_absolute_max", [{"number_of_maxima": 5}])]
-    flat, n_series, width = extract_batch(values, offsets, plan)
-    assert (n_series, width) == (3, 4)
-    for row, s in zip(np.reshape(flat, (3, 4)), series):
-        expected = [cid_oracle(s, True), cid_oracle(s, False), energy_oracle(s, 4, 3),
-                    np.sort(np.abs(s))[-5:].mean()]
-        np.testing.assert_allclose(row, expected, rtol=1e-12)
+def test_cid_ce(x, normalize, want):
+    check(run("cid_ce", x, {"normalize": normalize})[0], want, rel=1e-12)
