@@ -67,9 +67,8 @@ int z_shift(std::span<const double> v) {
 }
 
 bool in_z_range(double a) {
-    if (a == 0.0 || !std::isfinite(a)) return true;
-    const int e = std::ilogb(a);
-    return e >= -Z_RANGE && e <= Z_RANGE;
+    const double m = std::fabs(a);  // NaN, 0 and infinities count as in range
+    return !(m > 0.0 && m < 0x1p-300) && !(m >= 0x1p301 && m < std::numeric_limits<double>::infinity());
 }
 
 // Sums of squares below this may have lost bits to underflowing squares;
