@@ -107,6 +107,7 @@ ANTI = math.sqrt(12)  # z-scores [-a, 0, a] against [a, 0, -a], a = sqrt(3/2)
     *[([2.0, 4.0, 6.0], {"query": [1, 2, 3], "normalize": v, "threshold": 1e-6}, c)
       for v, c in [(0, 1.0), (None, 1.0), ("no", 1.0), (False, 0.0)]],
     ([5.0, 5.0, 5.0], {"query": [1, 1, 1]}, 1.0),                    # two constants: distance 0
+    ([0.1, 0.1, 0.1], {"query": [0.7, 0.7, 0.7]}, 1.0),              # even when their means round
     *[([5.0, 6.0, 5.0], {"query": [1, 1, 1], "threshold": math.sqrt(3) * f}, c)  # constant against varying
       for f, c in [(1 + 1e-12, 1.0), (1 - 1e-12, 0.0)]],
     ([1.0, 2.0, 3.0, 0.0, 1.0, 2.0, 3.0, 3.5], {"query": [1, 2, 3], "normalize": False}, 2.0),  # exact matches

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -227,12 +228,20 @@ double plain_distance(std::span<const double> q, Series w) {
     return root_sum_squares(q.size(), [&](std::size_t j) { return q[j] - w[j]; });
 }
 
+// Population variance, exactly 0 for a constant sequence: a rounded mean can
+// leave a residue (0.1, 0.1, 0.1 gives 1.9e-34), which would make a constant
+// sequence z-normalise as a varying one.
+double shape_variance(std::span<const double> v) {
+    const double var = stats::var(v);
+    return var != 0.0 && std::adjacent_find(v.begin(), v.end(), std::not_equal_to<>()) == v.end() ? 0.0 : var;
+}
+
 // Distance of the z-normalised window from the z-normalised query. A window
 // or query whose variance is undefined (a NaN or an infinity among its
 // samples) has no distance: NaN, never a match.
 double normalized_distance(std::span<const double> q, double mu_q, double var_q, Series w) {
     const double m = static_cast<double>(q.size());
-    const double mu_w = stats::mean(w), var_w = stats::var(w);
+    const double mu_w = stats::mean(w), var_w = shape_variance(w);
     if (std::isnan(var_q) || std::isnan(var_w)) return NaN;
     // Two constants are the same shape; a constant against a varying
     // sequence is as far apart as z-normalisation allows.
@@ -263,7 +272,7 @@ double similarity_count(const SeriesContext& c, const Params& p) {
     }
     if (const int shift = z_shift(query); shift != 0)
         std::transform(query.begin(), query.end(), query.begin(), Pow2(shift));
-    const double mu_q = stats::mean(query), var_q = stats::var(query);
+    const double mu_q = stats::mean(query), var_q = shape_variance(query);
     // Windows are rescaled only when some sample lies out of range.
     const bool rescale = !std::all_of(c.x.begin(), c.x.end(), in_z_range);
     std::vector<double> scratch(rescale ? m : 0);
