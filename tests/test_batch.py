@@ -1,4 +1,5 @@
-"""Batch extraction at scale: values against numpy, pools, threads, timings."""
+"""Batch extraction: offsets, plans, the output layout, pools, threads and timings."""
+import collections
 import math
 import os
 import threading
@@ -6,119 +7,127 @@ import threading
 import numpy as np
 import pytest
 
-from selquor_rs import extract_batch, extract_batch_timed
+from selquor_rs import compute_feature, extract_batch, extract_batch_timed, implemented_calculators
 
-QS = (0.1, 0.5, 0.9)
-PLAN = [
-    ("mean", [{}]),
-    ("quantile", [{"q": q} for q in QS]),
-    ("no_such_calculator", [{}]),
-    ("mean", []),
-    ("mean", [{}, {}]),
-]
-WIDTH = 7
-ALL_THREADS = [0, 1, 2, os.cpu_count(), os.cpu_count() + 1, 2**64 - 1]
+V = np.arange(10.0)
+
+
+@pytest.mark.parametrize(
+    "offsets, plan, error, message",
+    [
+        # Offsets are checked before the plan is read.
+        ([-1, 0], [1], ValueError, "offsets must be non-negative, found -1"),
+        ([0, 5, 3], [1], ValueError, "offsets must be non-decreasing, found 3 after 5"),
+        ([0, 11], [1], ValueError, "offsets end at 11 but only 10 values were given"),
+        ([2, -1], [1], ValueError, "offsets must be non-decreasing, found -1 after 2"),  # only the first sign is tested
+        ([0, 12, 11], [1], ValueError, "offsets must be non-decreasing, found 11 after 12"),  # order before the end
+        ([-(2**63), 2**63 - 1], [1], ValueError, "offsets must be non-negative, found -9223372036854775808"),
+        ([0, 2**63 - 1], [1], ValueError, "offsets end at 9223372036854775807 but only 10 values were given"),
+        ([0, 10], [("mean", [{}]), ["mean", []], 1], ValueError, "plan entries must be (name, [params]) tuples"),
+        ([0, 10], [("mean", ({},))], ValueError, "plan parameters must be a list"),
+        ([0, 10], [()], IndexError, "tuple index out of range"),
+        ([0, 10], [("mean",)], IndexError, "tuple index out of range"),
+        ([0, 10], [(1,)], TypeError, "'int' object cannot be converted to 'PyString'"),  # the name before the second item
+        ([0, 10], [("mean", [1])], ValueError, "each parameter entry must be a dict"),
+        ([0, 10], [("mean", [{2: 1}])], TypeError, "'int' object cannot be converted to 'PyString'"),
+        ([0, 10], [("\udcff", [{}])], UnicodeEncodeError, None),
+    ],
+)
+@pytest.mark.parametrize("f", [extract_batch, extract_batch_timed])
+def test_malformed_batches(f, offsets, plan, error, message):
+    with pytest.raises(error) as e:
+        f(V, np.array(offsets, dtype=np.int64), plan)
+    assert type(e.value) is error and (message is None or str(e.value) == message)
+
+
+def test_early_returns_evaluate_nothing():
+    for offsets in ([], [0], [99]):  # no series: neither the offsets nor the plan are read
+        o = np.array(offsets, dtype=np.int64)
+        assert extract_batch(V, o, [1, 2], 2**64 - 1) == ([], 0, 0)
+        assert extract_batch_timed(V, o, [("mean", [{}]), 1]) == ([], 0, 0, [])
+    o = np.array([0, 1, 2, 3])
+    assert extract_batch(V, o, []) == ([], 3, 0)
+    assert extract_batch(V, o, [("mean", []), ("no_such_calculator", [])]) == ([], 3, 0)
+    assert extract_batch_timed(V, o, [("a", []), ("b", [])]) == ([], 3, 0, [0, 0])
+
+
+def test_copy_rule_and_layout():
+    o = np.array([1, 4, 4, 7, 10])  # the value before the first offset belongs to no series
+    Item = collections.namedtuple("Item", "name params extra")
+    plan = [
+        ("mean", [{}, {}, {}]),  # a scalar fills its first column only
+        ("mean", []),  # width 0: no column, though it answers a value
+        Item("no_such_calculator", [{}], "ignored"),  # not implemented: NaN
+        ("count_above", [{"t": 2.0}, {"t": 8.0}], "ignored"),
+        ("mean", [{}]),  # listed twice: its own columns
+    ]
+    # Means, and shares of samples >= 2 and >= 8, of [1, 2, 3], [], [4, 5, 6] and [7, 8, 9].
+    nan = math.nan
+    expected = [[2, nan, nan, nan, 2 / 3, 0, 2], [nan] * 7, [5, nan, nan, nan, 1, 0, 5], [8, nan, nan, nan, 1, 2 / 3, 8]]
+    results = [extract_batch(V, o, plan, n) for n in (0, 1, 2, 1000)] + [extract_batch_timed(V, o, plan)]
+    for cells, n, w, *timings in results:
+        assert (n, w) == (4, 7)
+        np.testing.assert_array_equal(np.reshape(cells, (n, w)), expected)
+        assert (np.reshape(cells, (n, w))[:, 1:4].view(np.uint64) == 0x7FF8000000000000).all()  # untouched cells
+    timings = results[-1][3]
+    assert len(timings) == len(plan) and all(type(t) is int and t > 0 for t in timings)  # width 0 and unknown names too
 
 
 def make_batch(rng, n_series, max_len=300):
-    """Series of random lengths (some empty), laid out after a 5-value prefix."""
     lengths = rng.integers(0, max_len, n_series)
     lengths[::17] = 0
+    lengths[n_series // 2] = 100_000  # one long series among short ones: rows are never split
     values = rng.normal(size=5 + int(lengths.sum()))
-    offsets = np.concatenate([[5], 5 + np.cumsum(lengths)]).astype(np.int64)
-    return values, offsets
+    return values, np.concatenate([[5], 5 + np.cumsum(lengths)]).astype(np.int64)
+
+
+QS = (0.1, 0.5, 0.9)
+PLAN = [("mean", [{}]), ("quantile", [{"q": q} for q in QS]), ("maximum", [{}])]
 
 
 def expected_rows(values, offsets):
     rows = []
     for a, b in zip(offsets[:-1], offsets[1:]):
         x = values[a:b]
-        if x.size == 0:  # mean and quantiles of nothing are undefined
-            mean, qs = math.nan, [math.nan] * len(QS)
-        else:
-            mean, qs = np.mean(x), list(np.quantile(x, QS))
-        rows.append([mean, *qs, math.nan, mean, math.nan])
-    return np.array(rows).reshape(len(offsets) - 1, WIDTH)
+        rows.append([np.mean(x), *np.quantile(x, QS), np.max(x)] if x.size else [math.nan] * 5)
+    return np.array(rows)
 
 
-def as_matrix(result):
-    cells, n_series, width = result[:3]
-    assert len(cells) == n_series * width
-    return np.array(cells).reshape(n_series, width)
+@pytest.mark.parametrize("n_series", [1, 2000])
+def test_every_pool_gives_the_numpy_values_bit_for_bit_alike_also_concurrently(rng, n_series):
+    values, offsets = make_batch(rng, n_series)
+    threads = [0, 1, 2, 3, True, np.int64(2), os.cpu_count(), os.cpu_count() + 1, 2**64 - 1]
+    calls = [lambda n=n: extract_batch(values, offsets, PLAN, n) for n in threads * 2]
+    calls.append(lambda: extract_batch_timed(values, offsets, PLAN)[:3])
+    results = [None] * len(calls)
+    start = threading.Barrier(len(calls))
+
+    def run(k):
+        start.wait()  # several callers per thread count, on new and on cached pools
+        results[k] = calls[k]()
+
+    workers = [threading.Thread(target=run, args=(k,)) for k in range(len(calls))]
+    for w in workers:
+        w.start()
+    for w in workers:
+        w.join()
+    first = np.array(results[0][0])
+    np.testing.assert_allclose(first.reshape(n_series, 5), expected_rows(values, offsets), rtol=1e-12, atol=1e-15)
+    for cells, n, w in results:
+        assert (n, w) == (n_series, 5)
+        np.testing.assert_array_equal(np.array(cells).view(np.uint64), first.view(np.uint64))
 
 
-@pytest.mark.parametrize("n_threads", ALL_THREADS)
-def test_every_pool_gives_the_numpy_values(rng, n_threads):
-    values, offsets = make_batch(rng, 2000)
-    got = as_matrix(extract_batch(values, offsets, PLAN, n_threads))
-    np.testing.assert_allclose(got, expected_rows(values, offsets), rtol=1e-12, atol=1e-15)
-
-
-def test_pool_choice_never_changes_a_bit(rng):
-    values, offsets = make_batch(rng, 500)
-    results = [extract_batch(values, offsets, PLAN, n) for n in ALL_THREADS]
-    results.append(extract_batch_timed(values, offsets, PLAN)[:3])
-    first = np.array(results[0][0]).view(np.uint64)
-    for r in results[1:]:
-        assert r[1:] == results[0][1:]
-        np.testing.assert_array_equal(np.array(r[0]).view(np.uint64), first)
-
-
-@pytest.mark.parametrize("n_threads", [0, 1, 3])
-def test_single_series(rng, n_threads):
-    x = rng.normal(size=1000)
-    got = as_matrix(extract_batch(x, np.array([0, 1000]), PLAN, n_threads))
-    np.testing.assert_allclose(got, expected_rows(x, [0, 1000]), rtol=1e-12)
-
-
-def test_series_of_very_different_lengths(rng):
-    # One long series among many short ones: rows are never split.
-    lengths = np.full(200, 3)
-    lengths[37] = 200_000
-    values = rng.normal(size=int(lengths.sum()))
-    offsets = np.concatenate([[0], np.cumsum(lengths)]).astype(np.int64)
-    got = as_matrix(extract_batch(values, offsets, PLAN, 0))
-    np.testing.assert_allclose(got, expected_rows(values, offsets), rtol=1e-12)
-
-
-def test_concurrent_calls_share_pools_safely(rng):
-    batches = [make_batch(rng, 300) for _ in range(6)]
-    expected = [expected_rows(v, o) for v, o in batches]
-    results = [None] * 12
-    start = threading.Barrier(len(results))
-
-    def work(k):
-        values, offsets = batches[k % 6]
-        start.wait()
-        # Two callers per thread count, including new and cached dedicated pools.
-        results[k] = extract_batch(values, offsets, PLAN, k // 2 % 3 + 1)
-
-    threads = [threading.Thread(target=work, args=(k,)) for k in range(len(results))]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    for k, r in enumerate(results):
-        np.testing.assert_allclose(as_matrix(r), expected[k % 6], rtol=1e-12, atol=1e-15)
-
-
-# ------------------------------------------------------------------- timed
-
-
-def test_timed_list_has_one_entry_per_plan_item(rng):
-    values, offsets = make_batch(rng, 50)
-    cells, n_series, width, timings = extract_batch_timed(values, offsets, PLAN)
-    np.testing.assert_allclose(
-        as_matrix((cells, n_series, width)), expected_rows(values, offsets), rtol=1e-12, atol=1e-15
-    )
-    assert len(timings) == len(PLAN)
-    # Every item runs on every series, an unknown name and a width-0 item too.
-    assert all(type(t) is int and t > 0 for t in timings)
-
-
-def test_timed_zero_width_item_still_runs(rng):
-    values, offsets = make_batch(rng, 40)
-    cells, n_series, width, timings = extract_batch_timed(values, offsets, [("mean", []), ("mean", [{}])])
-    assert (n_series, width) == (40, 1)
-    np.testing.assert_allclose(cells, expected_rows(values, offsets)[:, 0], rtol=1e-12)
-    assert len(timings) == 2 and min(timings) > 0
+def test_batch_rows_equal_single_calls_on_special_samples():
+    # Samples full of specials through every implemented calculator: each cell
+    # holds exactly what compute_feature answers for that series.
+    values = np.array([np.nan, np.inf, -np.inf, 0.0, -0.0, 1e308, -1e308, 5e-324, 1.0, 2.0, 2.0, 3.0])
+    o = np.array([0, 0, 1, 5, 12])
+    plan = [(name, [{}]) for name in implemented_calculators()]
+    cells, n, w = extract_batch(values, o, plan)
+    exact = np.array([name != "permutation_entropy" for name, _ in plan])  # it adds its terms in no fixed order
+    for i in range(n):
+        single = np.array([(compute_feature(name, values[o[i] : o[i + 1]], p) or [math.nan])[0] for name, p in plan])
+        got = np.array(cells[i * w : (i + 1) * w])
+        np.testing.assert_array_equal(got[exact].view(np.uint64), single[exact].view(np.uint64))
+        np.testing.assert_allclose(got[~exact], single[~exact], rtol=1e-12)

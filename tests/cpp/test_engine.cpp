@@ -38,30 +38,21 @@ std::unique_ptr<tbb::task_arena> throwing_build(int) {
     throw std::bad_alloc();
 }
 
-TEST(PoolCache, AmbientRequestsBuildNothing) {
+TEST(PoolCache, OnlyCountsBelowTheAmbientSizeGetADedicatedPoolOfExactlyThatSize) {
     batch::PoolCache cache(slow_build);
     builds = 0;
     with_ambient(8, [&] {
         for (std::uint64_t n : {std::uint64_t{0}, std::uint64_t{8}, std::uint64_t{9}, U64_MAX})
             EXPECT_EQ(cache.get(n), nullptr) << n;
-    });
-    // An ambient pool of one thread: no count is below its size.
-    with_ambient(1, [&] { EXPECT_EQ(cache.get(1), nullptr); });
-    EXPECT_EQ(builds.load(), 0);
-}
-
-TEST(PoolCache, DedicatedPoolsHaveExactlyNThreadsAndAreKept) {
-    batch::PoolCache cache(slow_build);
-    builds = 0;
-    with_ambient(8, [&] {
         tbb::task_arena* one = cache.get(1);
         tbb::task_arena* three = cache.get(3);
         ASSERT_TRUE(one && three);
         EXPECT_EQ(one->max_concurrency(), 1);
         EXPECT_EQ(three->max_concurrency(), 3);
-        EXPECT_EQ(cache.get(1), one);
-        EXPECT_EQ(cache.get(3), three);
+        EXPECT_EQ(cache.get(1), one);  // kept
     });
+    // An ambient pool of one thread: no count is below its size.
+    with_ambient(1, [&] { EXPECT_EQ(cache.get(2), nullptr); });
     EXPECT_EQ(builds.load(), 2);
     EXPECT_EQ(cache.size(), 2u);
 }
@@ -79,57 +70,37 @@ TEST(PoolCache, ConcurrentFirstRequestsShareOneBuild) {
     EXPECT_EQ(builds.load(), 1);
 }
 
-TEST(PoolCache, FailedBuildFallsBackAndIsRetried) {
-    batch::PoolCache cache(failing_build);
+TEST(PoolCache, FailedBuildFallsBackAndIsRetriedWhileAnExceptionPoisonsTheCache) {
+    batch::PoolCache failing(failing_build), throwing(throwing_build);
     builds = 0;
     with_ambient(8, [&] {
-        EXPECT_EQ(cache.get(2), nullptr);
-        EXPECT_EQ(cache.get(2), nullptr);
+        EXPECT_EQ(failing.get(2), nullptr);
+        EXPECT_EQ(failing.get(2), nullptr);
+        EXPECT_EQ(builds.load(), 2);
+        EXPECT_THROW(throwing.get(2), std::bad_alloc);  // the call fails
+        EXPECT_EQ(throwing.get(3), nullptr);  // and no later one builds
     });
-    EXPECT_EQ(builds.load(), 2);
-    EXPECT_FALSE(cache.poisoned());
+    EXPECT_EQ(builds.load(), 3);
+    EXPECT_FALSE(failing.poisoned());
+    EXPECT_TRUE(throwing.poisoned());
+    EXPECT_EQ(failing.size() + throwing.size(), 0u);
 }
 
-TEST(PoolCache, ExceptionUnderTheLockFailsTheCallAndPoisonsTheCache) {
-    batch::PoolCache cache(throwing_build);
-    builds = 0;
-    with_ambient(8, [&] {
-        EXPECT_THROW(cache.get(2), std::bad_alloc);
-        EXPECT_EQ(cache.get(2), nullptr);
-        EXPECT_EQ(cache.get(3), nullptr);
-    });
-    EXPECT_TRUE(cache.poisoned());
-    EXPECT_EQ(builds.load(), 1);  // a poisoned cache builds nothing
-    EXPECT_EQ(cache.size(), 0u);
-}
-
-// Three series over six values: [0, 2), [2, 2), [2, 6).
-struct Batch {
-    std::vector<double> values{1, 2, 3, 4, 5, 6};
-    std::vector<std::int64_t> offsets{0, 2, 2, 6};
-    std::vector<PlanItem> plan;
-};
-
-TEST(RunBatch, UnrepresentableMatrixIsAnAllocationFailure) {
-    Batch b;
-    const std::size_t width = std::size_t{1} << 62;  // 3 * 2^62 cells overflow 64 bits
-    b.plan.push_back(PlanItem{"mean", {}, width});
-    EXPECT_THROW(batch::run_batch(b.values, b.offsets, b.plan, width, 0), std::bad_alloc);
-    std::vector<std::uint64_t> timings;
-    EXPECT_THROW(batch::run_batch_timed(b.values, b.offsets, b.plan, width, timings), std::bad_alloc);
-}
-
-TEST(RunBatch, InconsistentInputsFailBeforeAnyWrite) {
-    Batch b;
-    b.plan.push_back(PlanItem{"mean", std::vector<Params>(1), 1});
-    EXPECT_THROW(batch::run_batch(b.values, b.offsets, b.plan, 2, 0), helpers::InternalFailure);
+// Guards that keep the row loops inside their buffers: three series over six
+// values, with plan widths or offsets the boundary would never let through.
+TEST(RunBatch, RefusesWhatCannotBeLaidOut) {
+    const std::vector<double> values{1, 2, 3, 4, 5, 6};
+    const std::vector<std::int64_t> offsets{0, 2, 2, 6}, past_end{0, 2, 2, 7};
+    const std::size_t huge = std::size_t{1} << 62;  // 3 * 2^62 cells overflow 64 bits
+    const std::vector<PlanItem> wide{{"mean", {}, huge}}, one{{"mean", std::vector<Params>(1), 1}};
     // Widths whose sum wraps around to the row width.
-    Batch wrap;
-    wrap.plan.push_back(PlanItem{"mean", {}, std::size_t{1} << 63});
-    wrap.plan.push_back(PlanItem{"mean", {}, (std::size_t{1} << 63) + 1});
-    EXPECT_THROW(batch::run_batch(wrap.values, wrap.offsets, wrap.plan, 1, 0), helpers::InternalFailure);
-    b.offsets.back() = 7;  // past the six values
-    EXPECT_THROW(batch::run_batch(b.values, b.offsets, b.plan, 1, 0), helpers::InternalFailure);
+    const std::vector<PlanItem> wrap{{"mean", {}, std::size_t{1} << 63}, {"mean", {}, (std::size_t{1} << 63) + 1}};
+    std::vector<std::uint64_t> timings;
+    EXPECT_THROW(batch::run_batch(values, offsets, wide, huge, 0), std::bad_alloc);
+    EXPECT_THROW(batch::run_batch_timed(values, offsets, wide, huge, timings), std::bad_alloc);
+    EXPECT_THROW(batch::run_batch(values, offsets, one, 2, 0), helpers::InternalFailure);
+    EXPECT_THROW(batch::run_batch(values, offsets, wrap, 1, 0), helpers::InternalFailure);
+    EXPECT_THROW(batch::run_batch(values, past_end, one, 1, 0), helpers::InternalFailure);
 }
 
 }  // namespace
