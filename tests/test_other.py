@@ -71,8 +71,6 @@ def chunk_share(x, segments, focus):
     (X10, 1e300, I64_MAX, NAN), (X10, None, None, NAN),             # both saturate, both missing: S <= F
     ([1.0, 2.0], 4, 3, -0.0), ([1.0, 2.0], I64_MAX, I64_MAX - 1, -0.0), ([1.0, 2.0], 1e300, 1, 0.8),  # empty chunks
     ([], 2, 0, NAN), ([0.0, -0.0], 2, 0, NAN),                      # no energy
-    # Squares that underflowed (NaN, 0) or overflowed (NaN): the exact shares.
-    ([1e-170, 1e-170], 2, 1, 0.5), ([1e-90, 1e-170], 2, 1, 1e-160), ([1e200] * 4, 2, 0, 0.5),
 ])
 def test_energy_ratio_by_chunks(x, segments, focus, want):
     params = {k: v for k, v in [("num_segments", segments), ("segment_focus", focus)] if v is not None}
@@ -107,7 +105,6 @@ ANTI = math.sqrt(12)  # z-scores [-a, 0, a] against [a, 0, -a], a = sqrt(3/2)
     *[([2.0, 4.0, 6.0], {"query": [1, 2, 3], "normalize": v, "threshold": 1e-6}, c)
       for v, c in [(0, 1.0), (None, 1.0), ("no", 1.0), (False, 0.0)]],
     ([5.0, 5.0, 5.0], {"query": [1, 1, 1]}, 1.0),                    # two constants: distance 0
-    ([0.1, 0.1, 0.1], {"query": [0.7, 0.7, 0.7]}, 1.0),              # even when their means round
     *[([5.0, 6.0, 5.0], {"query": [1, 1, 1], "threshold": math.sqrt(3) * f}, c)  # constant against varying
       for f, c in [(1 + 1e-12, 1.0), (1 - 1e-12, 0.0)]],
     ([1.0, 2.0, 3.0, 0.0, 1.0, 2.0, 3.0, 3.5], {"query": [1, 2, 3], "normalize": False}, 2.0),  # exact matches
@@ -115,16 +112,11 @@ ANTI = math.sqrt(12)  # z-scores [-a, 0, a] against [a, 0, -a], a = sqrt(3/2)
       for t, c in [(NAN, 0.0), ("1", 0.0), (None, 0.0), (True, 1.0)]],
     *[(WALK, p, NAN) for p in ({}, {"query": [1.0, 2.0]}, {"query": "abc"}, {"query": None}, {"query": 3})],
     ([1.0, 2.0], {"query": [1, 2, 3]}, 0.0),                         # no window fits
+    *[([3.0, 2.0, 1.0], {"query": [1, 2, 3], "threshold": ANTI * f}, c) for f, c in [(0.999, 0.0), (1.001, 1.0)]],
     # A NaN or infinity makes the distance undefined: never a match (3 of 6 windows hold one).
     *[([0.0, 1.0, 3.0, 2.0, bad, 5.0, 4.0, 6.0], {"query": [1, 2, 4], "normalize": v, "threshold": 1e300}, 3.0)
       for bad in (NAN, -NAN, INF) for v in (True, False)],
     *[(WALK, {"query": [1.0, NAN, 2.0], "normalize": v, "threshold": 1e300}, 0.0) for v in (True, False)],
-    # Squares that underflow or overflow: the exact distances.
-    *[([3 * s, 2 * s, s], {"query": [s, 2 * s, 3 * s], "threshold": ANTI * f}, c)
-      for s in (1.0, 2.0**-540, 1e-300, 1e200) for f, c in [(0.999, 0.0), (1.001, 1.0)]],
-    ([1e-170, 2e-170, 3e-170], {"query": [1, 2, 3], "threshold": 1e-9}, 1.0),
-    *[([3 * s, 4 * s, 0.0], {"query": [0, 0, 0], "normalize": False, "threshold": t * s}, c)  # distance 5 s
-      for s in (1e-170, 1e200) for t, c in [(0.0, 0.0), (4.999999, 0.0), (5.000001, 1.0)]],
 ])
 def test_similarity_count(x, params, want):
     check(run("query_similarity_count", x, params)[0], want)
@@ -157,9 +149,6 @@ def cid(x, normalize):
     ([0.0, 3.0, 7.0], False, 5.0), ([2.0, 2.0, 2.0], True, 0.0), ([2.0], True, 0.0),  # sqrt(9 + 16); no spread
     ([], True, -0.0), ([], False, -0.0), ([4.0], False, -0.0),       # nothing to sum
     ([1.0, NAN, 2.0], False, NAN), ([1.0, NAN, 2.0], True, NAN), ([1.0, INF, 2.0], True, NAN),
-    # Squares that underflowed (0) or overflowed (inf, NaN): z-scores [-a, 2a, -a],
-    # a = 1/sqrt(2), give sqrt(9/2 + 9/2) = 3.
-    *[([0.0, s, 0.0], v, w) for s in (1e-170, 1e200) for v, w in [(True, 3.0), (False, math.sqrt(2) * s)]],
 ])
 def test_cid_ce(x, normalize, want):
     check(run("cid_ce", x, {"normalize": normalize})[0], want, rel=1e-12)

@@ -6,7 +6,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <functional>
 #include <limits>
 #include <vector>
 
@@ -24,83 +23,6 @@ constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 struct SeriesContext {
     Series x;
 };
-
-// ------------------------------------------------------- power-of-two scale
-// Energy ratios, z-normalised distances and the normalised complexity do not
-// change when a sequence is multiplied by a power of two, and that product
-// is exact unless it leaves the normal doubles. Sequences are so scaled where
-// their squares could over- or underflow (which turned varying sequences
-// into constant ones, energies into 0 or infinity, and quotients into 0/0):
-// wherever the unscaled arithmetic stays in range the results are the same
-// bits, and beyond it they are the exact-arithmetic ones, correctly rounded
-// or nearly so, instead of 0, NaN or infinity.
-
-// Multiplication by 2^k for k in -1023 .. 1074: one rounding, and none
-// unless the product leaves the normal doubles (2^k beyond 2^1023 is applied
-// in two steps upward, both exact).
-class Pow2 {
-public:
-    explicit Pow2(int k) : lo_(std::ldexp(1.0, k > 1023 ? k - 1023 : k)), hi_(k > 1023 ? 0x1p1023 : 1.0) {}
-    double operator()(double v) const { return v * lo_ * hi_; }
-
-private:
-    double lo_, hi_;
-};
-
-// The binary exponent of the largest finite magnitude (NaNs and infinities
-// are skipped); 0 when there is none but zeros.
-int largest_exponent(std::span<const double> v) {
-    double top = 0.0;
-    for (double a : v)
-        if (std::fabs(a) > top && !std::isinf(a)) top = std::fabs(a);
-    return top == 0.0 ? 0 : std::ilogb(top);
-}
-
-// Magnitudes within 2^-300 .. 2^301 keep every mean, variance, dot product
-// and quotient of a z-normalisation far inside the normal doubles.
-constexpr int Z_RANGE = 300;
-
-// The power of two that brings a sequence's largest finite magnitude into
-// [1, 2) when it lies outside the z-normalisation range, else 0.
-int z_shift(std::span<const double> v) {
-    const int e = largest_exponent(v);
-    return e < -Z_RANGE || e > Z_RANGE ? -e : 0;
-}
-
-bool in_z_range(double a) {
-    const double m = std::fabs(a);  // NaN, 0 and infinities count as in range
-    return !(m > 0.0 && m < 0x1p-300) && !(m >= 0x1p301 && m < std::numeric_limits<double>::infinity());
-}
-
-// Sums of squares below this may have lost bits to underflowing squares;
-// above it any such loss lies far below their rounding.
-constexpr double TINY_SQUARES = 0x1p-900;
-
-// sqrt of the plain sum, from -0.0, of diff(i)^2 for i < n. When the squares
-// over- or underflow (a finite root beyond 1e154, a nonzero one below
-// 1e-154) the sum is taken again on the differences scaled by a power of
-// two: a root of nonzero differences is never 0, nor infinite when finite.
-template <class Diff>
-double root_sum_squares(std::size_t n, Diff&& diff) {
-    double s = -0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double d = diff(i);
-        s += d * d;
-    }
-    if (!(s < TINY_SQUARES || std::isinf(s))) return std::sqrt(s);
-    double top = 0.0;
-    for (std::size_t i = 0; i < n; ++i) top = std::max(top, std::fabs(diff(i)));
-    // All differences zero, or one beyond the doubles (or NaN): as summed.
-    if (top == 0.0 || !std::isfinite(top)) return std::sqrt(s);
-    const int e = std::ilogb(top);
-    const Pow2 down(-e);
-    double scaled = -0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double d = down(diff(i));
-        scaled += d * d;
-    }
-    return std::ldexp(std::sqrt(scaled), e);
-}
 
 // ---------------------------------------------------------------- benford
 
@@ -171,19 +93,14 @@ double benford_correlation(Series x) {
 
 // ---------------------------------------------------------- energy ratios
 
-// Plain sum of the squares of the scaled samples, from -0.0.
-double squares_from_minus_zero(Series x, const Pow2& scale) {
+double squares_from_minus_zero(Series x) {
     double s = -0.0;
-    for (double v : x) {
-        const double w = scale(v);
-        s += w * w;
-    }
+    for (double v : x) s += v * v;
     return s;
 }
 
 struct EnergyContext {
     Series x;
-    Pow2 scale;  // brings the largest finite magnitude into [1, 2)
     double total;
 };
 
@@ -201,15 +118,11 @@ double energy_ratio(const EnergyContext& c, const Params& p) {
     const std::uint64_t q = n / s, r = n % s;
     const std::uint64_t start = focus * q + std::min(focus, r);
     const std::uint64_t len = q + (focus < r ? 1 : 0);
-    return squares_from_minus_zero(c.x.subspan(start, len), c.scale) / c.total;
+    return squares_from_minus_zero(c.x.subspan(start, len)) / c.total;
 }
 
 Values energy_ratio_by_chunks(Series x, ParamSets params) {
-    // Energies as shares of a largest square in [1, 4): the total neither
-    // overflows nor underflows, and a chunk's energy underflows only where
-    // its share does.
-    const Pow2 scale(-largest_exponent(x));
-    const EnergyContext c{x, scale, squares_from_minus_zero(x, scale)};
+    const EnergyContext c{x, squares_from_minus_zero(x)};
     return map_sets(params, energy_ratio, c);
 }
 
@@ -225,23 +138,20 @@ bool similarity_normalize(const Params& p) {
 }
 
 double plain_distance(std::span<const double> q, Series w) {
-    return root_sum_squares(q.size(), [&](std::size_t j) { return q[j] - w[j]; });
-}
-
-// Population variance, exactly 0 for a constant sequence: a rounded mean can
-// leave a residue (0.1, 0.1, 0.1 gives 1.9e-34), which would make a constant
-// sequence z-normalise as a varying one.
-double shape_variance(std::span<const double> v) {
-    const double var = stats::var(v);
-    return var != 0.0 && std::adjacent_find(v.begin(), v.end(), std::not_equal_to<>()) == v.end() ? 0.0 : var;
+    double s = -0.0;
+    for (std::size_t j = 0; j < q.size(); ++j) {
+        const double d = q[j] - w[j];
+        s += d * d;
+    }
+    return std::sqrt(s);
 }
 
 // Distance of the z-normalised window from the z-normalised query. A window
 // or query whose variance is undefined (a NaN or an infinity among its
-// samples) has no distance: NaN, never a match.
+// samples, or squares that overflow) has no distance: NaN, never a match.
 double normalized_distance(std::span<const double> q, double mu_q, double var_q, Series w) {
     const double m = static_cast<double>(q.size());
-    const double mu_w = stats::mean(w), var_w = shape_variance(w);
+    const double mu_w = stats::mean(w), var_w = stats::var(w);
     if (std::isnan(var_q) || std::isnan(var_w)) return NaN;
     // Two constants are the same shape; a constant against a varying
     // sequence is as far apart as z-normalisation allows.
@@ -250,13 +160,13 @@ double normalized_distance(std::span<const double> q, double mu_q, double var_q,
     double dot = -0.0;
     for (std::size_t j = 0; j < q.size(); ++j) dot += q[j] * w[j];
     double d = 2.0 * m * (1.0 - (dot - (m * mu_q) * mu_w) / (std::sqrt(var_w) * (std::sqrt(var_q) * m)));
-    // Rounding can push a perfect match below zero.
+    // Rounding can push a perfect match below zero; a NaN stays undefined.
     if (d < 0.0) d = 0.0;
     return std::sqrt(d);
 }
 
 double similarity_count(const SeriesContext& c, const Params& p) {
-    std::vector<double> query = p.floats("query");
+    const std::vector<double> query = p.floats("query");
     // A missing, None or too short query (fewer than 3 values).
     if (query.size() < 3) return NaN;
     const bool normalize = similarity_normalize(p);
@@ -264,26 +174,13 @@ double similarity_count(const SeriesContext& c, const Params& p) {
     const std::size_t m = query.size(), n = c.x.size();
     // No window fits.
     if (n < m) return 0.0;
+    const double mu_q = normalize ? stats::mean(query) : 0.0;
+    const double var_q = normalize ? stats::var(query) : 0.0;
     std::uint64_t count = 0;
-    if (!normalize) {
-        for (std::size_t s = 0; s + m <= n; ++s)
-            if (plain_distance(query, c.x.subspan(s, m)) <= t) ++count;
-        return static_cast<double>(count);
-    }
-    if (const int shift = z_shift(query); shift != 0)
-        std::transform(query.begin(), query.end(), query.begin(), Pow2(shift));
-    const double mu_q = stats::mean(query), var_q = shape_variance(query);
-    // Windows are rescaled only when some sample lies out of range.
-    const bool rescale = !std::all_of(c.x.begin(), c.x.end(), in_z_range);
-    std::vector<double> scratch(rescale ? m : 0);
     for (std::size_t s = 0; s + m <= n; ++s) {
-        Series w = c.x.subspan(s, m);
-        if (rescale)
-            if (const int shift = z_shift(w); shift != 0) {
-                std::transform(w.begin(), w.end(), scratch.begin(), Pow2(shift));
-                w = scratch;
-            }
-        if (normalized_distance(query, mu_q, var_q, w) <= t) ++count;
+        const Series w = c.x.subspan(s, m);
+        const double d = normalize ? normalized_distance(query, mu_q, var_q, w) : plain_distance(query, w);
+        if (d <= t) ++count;
     }
     return static_cast<double>(count);
 }
@@ -318,26 +215,22 @@ Values mean_n_absolute_max(Series x, ParamSets params) {
 // ----------------------------------------------------------------- cid_ce
 
 double complexity_estimate(const SeriesContext& c, const Params& p) {
-    Series x = c.x;
+    const Series x = c.x;
     // Nothing to sum: the empty sum's -0.0.
     if (x.empty()) return -0.0;
-    if (!helpers::bool_param(p, "normalize"))
-        return root_sum_squares(x.size() - 1, [x](std::size_t i) { return x[i + 1] - x[i]; });
-    std::vector<double> scaled;
-    if (const int shift = z_shift(x); shift != 0) {
-        scaled.resize(x.size());
-        std::transform(x.begin(), x.end(), scaled.begin(), Pow2(shift));
-        x = scaled;
+    double mu = 0.0, sd = 1.0;
+    const bool normalize = helpers::bool_param(p, "normalize");
+    if (normalize) {
+        mu = stats::mean(x);
+        const double var = stats::var(x);
+        // A constant series has no changes after normalisation.
+        if (var == 0.0) return 0.0;
+        sd = std::sqrt(var);
     }
-    const double mu = stats::mean(x);
-    const double var = stats::var(x);
-    // A constant series has no changes after normalisation.
-    if (var == 0.0) return 0.0;
-    const double sd = std::sqrt(var);
     double s = -0.0;
-    double prev = (x[0] - mu) / sd;
+    double prev = normalize ? (x[0] - mu) / sd : x[0];
     for (std::size_t i = 1; i < x.size(); ++i) {
-        const double cur = (x[i] - mu) / sd;
+        const double cur = normalize ? (x[i] - mu) / sd : x[i];
         const double d = cur - prev;
         s += d * d;
         prev = cur;

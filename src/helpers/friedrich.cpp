@@ -33,18 +33,6 @@ constexpr std::uint64_t MAX_DEGREE = 64;
 // positions k (n - 1) / r instead of enumerating r + 1 edges.
 constexpr std::uint64_t SCANNED_BINS = std::uint64_t{1} << 16;
 
-// Drifts whose largest magnitude lies within 2^-900 .. 2^900 are fitted as
-// they are; the solution of unit-norm columns stays far from over- and
-// underflow for them.
-constexpr int DRIFT_RANGE = 900;
-
-// The binary exponent of the largest magnitude (0 when all are zero).
-int exponent_of_largest(std::span<const double> v) {
-    double top = 0.0;
-    for (double a : v) top = std::max(top, std::fabs(a));
-    return top == 0.0 ? 0 : std::ilogb(top);
-}
-
 struct Cut {
     std::vector<std::uint64_t> labels;    // bin of each value, in index order
     std::vector<std::uint64_t> occupied;  // the distinct labels, ascending
@@ -139,33 +127,16 @@ std::vector<double> estimate_friedrich_coefficients(std::span<const double> x, s
         drift[b] += x[i + 1] - x[i];
     }
 
-    // A bin whose sums overflowed has no point to fit.
-    std::vector<double> xs(k_points), y(k_points);
-    for (std::size_t i = 0; i < k_points; ++i) {
-        xs[i] = level[i] / count[i];
-        y[i] = drift[i] / count[i];
-        if (!std::isfinite(xs[i]) || !std::isfinite(y[i])) return failed;
-    }
-    // The fit is taken on the levels and drifts divided by powers of two:
-    // the largest level lies in [1, 2), so that no power of a level and no
-    // column norm over- or underflows, and the drifts are brought near 1 when
-    // they are so large or small that the solution could. Scaling by a power
-    // of two commutes with every rounding, so wherever the unscaled
-    // arithmetic stays in range the coefficients are the same bits; beyond
-    // it they are the correctly scaled ones instead of zeros or infinities.
-    const int level_exp = exponent_of_largest(xs);
-    for (double& v : xs) v = std::ldexp(v, -level_exp);
-    int drift_exp = exponent_of_largest(y);
-    if (drift_exp >= -DRIFT_RANGE && drift_exp <= DRIFT_RANGE) drift_exp = 0;
-    for (double& v : y) v = std::ldexp(v, -drift_exp);
-
     // Vandermonde rows, highest power first, each column scaled to unit norm.
     regression::Matrix v{std::vector<double>(k_points * terms), k_points, terms};
+    std::vector<double> y(k_points);
     for (std::size_t i = 0; i < k_points; ++i) {
+        const double xi = level[i] / count[i];
+        y[i] = drift[i] / count[i];
         double power = 1.0;
         for (std::size_t j = terms; j-- > 0;) {
             v(i, j) = power;
-            power *= xs[i];
+            power *= xi;
         }
     }
     std::vector<double> scale(terms);
@@ -178,13 +149,8 @@ std::vector<double> estimate_friedrich_coefficients(std::span<const double> x, s
 
     const auto beta = regression::svd_lstsq(v, y, static_cast<double>(k_points) * EPS);
     if (!beta) return failed;
-    // Coefficient j multiplies X^p, p = m - j: undo the drift scaling and
-    // the p-th power of the level scaling.
     std::vector<double> out(terms);
-    for (std::size_t j = 0; j < terms; ++j) {
-        const auto p = static_cast<int>(terms - 1 - j);
-        out[j] = std::ldexp((*beta)[j] / scale[j], drift_exp - level_exp * p);
-    }
+    for (std::size_t j = 0; j < terms; ++j) out[j] = (*beta)[j] / scale[j];
     return out;
 }
 

@@ -19,19 +19,12 @@ constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 constexpr std::uint64_t I64_MAX = std::numeric_limits<std::int64_t>::max();
 constexpr std::uint64_t U64_MAX = std::numeric_limits<std::uint64_t>::max();
 
-// Short decimals, exact in binary (so are their power-of-two multiples).
+// Short decimals, exact in binary.
 const std::vector<double> WALK = {0, 1.25, 0.5, -0.75, -1.5, -0.25, 1.0, 1.75, 0.625, -0.125, -1.125, 0.375, 2.0};
 const std::vector<double> WALK_M3_R5 = {0.7064984588300111, -0.40231089817680227, -1.44142915869677,
                                         0.5101542795918097};
 const std::vector<double> DISTINCT = {0, 1, 3, 2, 7};  // np.polyfit(s, np.diff(x), 2) on the raw points
 const std::vector<double> DISTINCT_M2 = {-1.7500000000000033, 4.950000000000008, 0.44999999999999146};
-
-// x * 2^k, and the fit to it: the coefficient of X^p becomes c_p 2^(k (1 - p)).
-std::vector<double> scaled(std::vector<double> v, int k, bool coefficients = false) {
-    for (std::size_t j = 0; j < v.size(); ++j)
-        v[j] = std::ldexp(v[j], coefficients ? k * (1 - static_cast<int>(v.size() - 1 - j)) : k);
-    return v;
-}
 
 }  // namespace
 
@@ -51,10 +44,6 @@ TEST(Friedrich, MatchesNumpyBinnedPolyfitOrFailsWithMPlusOneNans) {
         {{0, 1, 5}, 2, 3, {1.5, 1.5, 1.0}},  // edges 0, 1/3, 2/3, 1: the middle bin is empty, K = 2
         // From r = 4 on, and at any huge r (exact edge positions), each distinct value has its own bin.
         {DISTINCT, 2, 4, DISTINCT_M2}, {DISTINCT, 2, 1u << 20, DISTINCT_M2}, {DISTINCT, 2, U64_MAX, DISTINCT_M2},
-        // Unscaled, 2^400 overflowed the powers and 2^-400 underflowed them: zeros.
-        {scaled(WALK, 400), 3, 5, scaled(WALK_M3_R5, 400, true)},
-        {scaled(WALK, -400), 3, 5, scaled(WALK_M3_R5, -400, true)},
-        {scaled(WALK, 1000), 3, 5, scaled(WALK_M3_R5, 1000, true)},
         {{0, 1, 0, 1, 0}, 0, 2, {}},        // degree 0
         {{0, 1, 0, 1, 0}, 1, 0, {}},        // no bins
         {{4.0}, 3, 2, {}},                  // no step
@@ -64,8 +53,6 @@ TEST(Friedrich, MatchesNumpyBinnedPolyfitOrFailsWithMPlusOneNans) {
         {{0, 1, INFINITY, 2}, 1, 2, {}},    // and so does an infinity
         {{-1e308, 1e308, 0.0}, 1, 2, {}},   // the middle edge overflows
         {{0, 1, 0, 1, 0}, 1, I64_MAX, {}},  // tied values share an edge at any huge r
-        {{1e308, 1.7e308, 0}, 1, 1, {}},    // the level sum overflows
-        {{1e308, 5e-324, NaN}, 3, 3, {}},   // a NaN drift: not a zero polynomial
     };
     for (const auto& c : cases) {
         const auto got = helpers::estimate_friedrich_coefficients(c.x, c.m, c.r);
