@@ -159,7 +159,7 @@ PyObject* initialise() {
         // The process-wide caches and the module cell are not per
         // interpreter.
         PyErr_SetString(PyExc_ImportError,
-                        "_selquor_rs does not support sub-interpreters: it can only be imported once per process");
+                        "_selquor_rs does not support sub-interpreters: only one interpreter per process can import it");
         return nullptr;
     }
     if (MODULE) {
