@@ -105,8 +105,6 @@ double variation_coefficient(Series x) {
     return std::sqrt(stats::squared_deviations(x, m) / n) / m;
 }
 
-}  // namespace
-
 // Bias-corrected sample skewness.
 double skewness(Series x) {
     const std::size_t n = x.size();
@@ -144,7 +142,6 @@ double kurtosis(Series x) {
     return (s4 * (((nd + 1.0) * nd) * (nd - 1.0))) / D - ((nd - 1.0) * (3.0 * (nd - 1.0))) / a;
 }
 
-namespace {
 
 constexpr Entry TABLE[] = {
     {"abs_energy", scalar<abs_energy>},
