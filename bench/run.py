@@ -431,9 +431,20 @@ def baseline_section(mod, implemented, values, offsets, repeats, budget):
          [f"extract_batch, {nall} threads", f"{many:.4f}", f"{n_series / many:,.0f}", _ratio(loop_s / many)]]))
 
 
+def quick_size(mod, plan, length, seed):
+    """Series for --quick: about 2 s of single-threaded work per plan, at
+    most 400, whatever the cost of the calculators present."""
+    v, o, _ = common.make_batch(16, length, seed)
+    mod.extract_batch(v, o, plan, 1)
+    t0 = time.perf_counter()
+    mod.extract_batch(v, o, plan, 1)
+    per_series = (time.perf_counter() - t0) / 16
+    return int(min(400, max(32, 2.0 / max(per_series, 1e-9))))
+
+
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--quick", action="store_true", help="small batch, one repeat: under 30 s")
+    ap.add_argument("--quick", action="store_true", help="small batch (at most 400 series, sized to the plan's cost), one repeat: under 30 s")
     ap.add_argument("--n-series", type=int, default=None, help="series in the batch (default 10000)")
     ap.add_argument("--length", type=int, default=None, help="samples per series (default 1000)")
     ap.add_argument("--seed", type=int, default=12345)
@@ -445,7 +456,6 @@ def main(argv=None):
     args = ap.parse_args(argv)
 
     quick = args.quick
-    n_series = args.n_series or (400 if quick else 10_000)
     length = args.length or 1000
     repeats = args.repeats or (1 if quick else 3)
     budget = args.budget or (5.0 if quick else 60.0)
@@ -454,6 +464,8 @@ def main(argv=None):
 
     mod = common.load_module()
     implemented = mod.implemented_calculators()
+    full = common.build_plan(implemented)
+    n_series = args.n_series or (quick_size(mod, full, length, args.seed) if quick else 10_000)
     values, offsets, kinds = common.make_batch(n_series, length, args.seed)
     print(f"selquor_rs {mod.__version__}: {len(implemented)} calculators implemented; "
           f"{os.cpu_count()} CPUs; numpy {np.__version__}")
@@ -464,7 +476,6 @@ def main(argv=None):
     print(f"load average at start: {load[0]:.2f} {load[1]:.2f} {load[2]:.2f} "
           f"(other processes on the machine distort the many-thread rows)")
 
-    full = common.build_plan(implemented)
     no_fft = common.build_plan(implemented, exclude=common.FFT_CALCULATORS)
     skipped = sorted(set(common.PARAMS) - set(implemented))
     if skipped:
