@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 
 import selquor_rs
+from conftest import Index
 from selquor_rs import (
     compute_feature,
     compute_linear_trend_timewise,
@@ -83,16 +84,6 @@ def test_every_argument_may_be_given_by_keyword():
     assert compute_linear_trend_timewise(params=[], x=X, hours=X) == []
     assert extract_batch(n_threads=1, plan=[("mean", [{}])], offsets=O, values=X) == ([2.5], 1, 1)
     assert extract_batch_timed(plan=[], offsets=O[:1], values=X) == ([], 0, 0, [])
-
-
-class Index:
-    def __init__(self, v):
-        self.v = v
-
-    def __index__(self):
-        if isinstance(self.v, Exception):
-            raise self.v
-        return self.v
 
 
 MISALIGNED = np.frombuffer(bytearray(33), dtype=np.float64, offset=1, count=4)

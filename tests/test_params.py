@@ -8,17 +8,8 @@ import decimal
 import numpy as np
 import pytest
 
+from conftest import Index
 from selquor_rs import compute_feature, compute_linear_trend_timewise
-
-
-class Index:
-    def __init__(self, v):
-        self.v = v
-
-    def __index__(self):
-        if isinstance(self.v, Exception):
-            raise self.v
-        return self.v
 
 
 class Seq:
