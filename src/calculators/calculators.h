@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "calculators/context.h"
 #include "helpers/params.h"
 
 namespace calculators {
@@ -17,7 +18,19 @@ using Series = std::span<const double>;
 using ParamSets = std::span<const Params>;
 using Values = std::vector<double>;
 
-// Never throws; an unrecognised name returns before reading x or params.
+struct Entry;
+// A name resolved once: null for a name that is not implemented.
+using Calculator = const Entry*;
+
+// Exact, case-sensitive lookup; reads only the bytes of the name.
+Calculator resolve(std::string_view name);
+
+// Runs a resolved calculator on the series of `context`, reading and filling
+// its shared quantities. Never throws but for allocation failure.
+Values run(Calculator calculator, SeriesContext& context, ParamSets params);
+
+// resolve + run on a fresh context; an unrecognised name returns before
+// reading x or params.
 std::optional<Values> compute(std::string_view name, Series x, ParamSets params);
 
 inline Values one(double value) { return Values{value}; }

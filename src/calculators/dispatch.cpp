@@ -99,21 +99,26 @@ const std::span<const Entry>* const FAMILIES[] = {
 // "percentage_of_reoccurring_datapoints_to_all_datapoints".
 constexpr std::size_t MIN_NAME = 2, MAX_NAME = 54;
 
-Calculator find(std::string_view name) {
+}  // namespace
+
+Calculator resolve(std::string_view name) {
     if (name.size() < MIN_NAME || name.size() > MAX_NAME) return nullptr;
     for (const auto* family : FAMILIES)
         for (const Entry& e : *family)
             if (e.name.size() == name.size() && std::memcmp(e.name.data(), name.data(), name.size()) == 0)
-                return e.run;
+                return &e;
     return nullptr;
 }
 
-}  // namespace
+Values run(Calculator calculator, SeriesContext& context, ParamSets params) {
+    return calculator->run(context, params);
+}
 
 std::optional<Values> compute(std::string_view name, Series x, ParamSets params) {
-    const Calculator run = find(name);
-    if (!run) return std::nullopt;
-    return run(x, params);
+    const Calculator calculator = resolve(name);
+    if (!calculator) return std::nullopt;
+    SeriesContext context(x);
+    return run(calculator, context, params);
 }
 
 }  // namespace calculators

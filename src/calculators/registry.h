@@ -12,11 +12,22 @@
 
 namespace calculators {
 
-using Calculator = Values (*)(Series x, ParamSets params);
+// A calculator reads the series alone, or the series' shared context (its
+// sorted copy, moments, transforms) when it uses one.
+using OnSeries = Values (*)(Series x, ParamSets params);
+using OnContext = Values (*)(SeriesContext& context, ParamSets params);
 
 struct Entry {
+    constexpr Entry(std::string_view n, OnSeries f) : name(n), on_series(f) {}
+    constexpr Entry(std::string_view n, OnContext f) : name(n), on_context(f) {}
+
     std::string_view name;
-    Calculator run;
+    OnSeries on_series = nullptr;
+    OnContext on_context = nullptr;
+
+    Values run(SeriesContext& context, ParamSets params) const {
+        return on_context ? on_context(context, params) : on_series(context.x(), params);
+    }
 };
 
 // A scalar calculator ignores the parameter sets: exactly one value.

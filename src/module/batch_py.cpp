@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "module/args.h"
-#include "module/engine.h"
+#include "batch/engine.h"
 #include "module/functions.h"
 #include "module/params_py.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "helpers/params.h"
-#include "module/engine.h"
+#include "batch/engine.h"
 #include "module/pyref.h"
 
 namespace module {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "helpers/panic.h"
-#include "module/engine.h"
+#include "batch/engine.h"
 
 namespace {
 

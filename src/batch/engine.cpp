@@ -1,5 +1,5 @@
 // The batch engine: offsets validation, the pool cache and the row loops.
-#include "module/engine.h"
+#include "batch/engine.h"
 
 #include <time.h>
 
@@ -131,17 +131,27 @@ calculators::Series series(std::span<const double> values, std::span<const std::
     return values.subspan(begin, static_cast<std::size_t>(offsets[i + 1]) - begin);
 }
 
-// Copies at most `item.width` values of the answer to the item's cells at
-// `row`; a missing or short answer leaves the remaining cells at NaN.
-void copy_answer(const std::optional<calculators::Values>& answer, const PlanItem& item, double* row) {
-    if (!answer) return;
-    std::copy_n(answer->data(), std::min(answer->size(), item.width), row);
+// Each plan item's calculator, looked up once per call (null: not implemented).
+std::vector<calculators::Calculator> resolve_plan(std::span<const PlanItem> plan) {
+    std::vector<calculators::Calculator> resolved(plan.size());
+    for (std::size_t j = 0; j < plan.size(); ++j) resolved[j] = calculators::resolve(plan[j].name);
+    return resolved;
 }
 
-void evaluate_row(calculators::Series x, std::span<const PlanItem> plan, double* row) {
-    for (const PlanItem& item : plan) {
-        copy_answer(calculators::compute(item.name, x, item.params), item, row);
-        row += item.width;
+// Copies at most `item.width` values of the answer to the item's cells at
+// `row`; a short answer leaves the remaining cells at NaN.
+void copy_answer(const calculators::Values& answer, const PlanItem& item, double* row) {
+    std::copy_n(answer.data(), std::min(answer.size(), item.width), row);
+}
+
+// Every item of one row shares the row's context; an item whose calculator
+// is not implemented leaves its cells at NaN.
+void evaluate_row(calculators::Series x, std::span<const PlanItem> plan,
+                  std::span<const calculators::Calculator> resolved, double* row) {
+    calculators::SeriesContext context(x);
+    for (std::size_t j = 0; j < plan.size(); ++j) {
+        if (resolved[j]) copy_answer(calculators::run(resolved[j], context, plan[j].params), plan[j], row);
+        row += plan[j].width;
     }
 }
 
@@ -162,11 +172,12 @@ std::vector<double> run_batch(std::span<const double> values, std::span<const st
     std::vector<double> matrix = start_matrix(values, offsets, plan, width);
     const std::size_t n_series = offsets.size() - 1;
     double* const cells = matrix.data();
+    const std::vector<calculators::Calculator> resolved = resolve_plan(plan);
 
     tbb::task_arena* const pool = pool_for(n_threads);
     // A lone series on the ambient pool needs no worker.
     if (!pool && n_series == 1) {
-        evaluate_row(series(values, offsets, 0), plan, cells);
+        evaluate_row(series(values, offsets, 0), plan, resolved, cells);
         return matrix;
     }
     // Whole rows only. Rows differ in cost by orders of magnitude (series
@@ -177,7 +188,7 @@ std::vector<double> run_batch(std::span<const double> values, std::span<const st
         tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n_series, 1),
                           [&](const tbb::blocked_range<std::size_t>& range) {
                               for (std::size_t i = range.begin(); i != range.end(); ++i)
-                                  evaluate_row(series(values, offsets, i), plan, cells + i * width);
+                                  evaluate_row(series(values, offsets, i), plan, resolved, cells + i * width);
                           });
     };
     if (pool)
@@ -196,13 +207,20 @@ std::vector<double> run_batch_timed(std::span<const double> values, std::span<co
     std::vector<double> matrix = start_matrix(values, offsets, plan, width);
     const std::size_t n_series = offsets.size() - 1;
 
+    const std::vector<calculators::Calculator> resolved = resolve_plan(plan);
+
     double* row = matrix.data();
     for (std::size_t i = 0; i < n_series; ++i) {
-        const calculators::Series x = series(values, offsets, i);
+        // A quantity the row's items share is timed in the first item that
+        // asks for it.
+        calculators::SeriesContext context(series(values, offsets, i));
         for (std::size_t j = 0; j < plan.size(); ++j) {
             const PlanItem& item = plan[j];
+            // An item that is not implemented is timed too: its cost is the
+            // (empty) time around it.
             const std::uint64_t t0 = monotonic_ns();
-            const std::optional<calculators::Values> answer = calculators::compute(item.name, x, item.params);
+            calculators::Values answer;
+            if (resolved[j]) answer = calculators::run(resolved[j], context, item.params);
             const std::uint64_t t1 = monotonic_ns();
             timings[j] += t1 < t0 ? 0 : t1 - t0;  // wraps modulo 2^64
             copy_answer(answer, item, row);

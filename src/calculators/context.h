@@ -1,0 +1,54 @@
+// What the calculators of one series share.
+//
+// A SeriesContext wraps one series and computes derived quantities on first
+// use: every plan item of a batch row, and every parameter set of a call,
+// reads the same sorted copy, distinct-value table or moments instead of
+// recomputing them. Each quantity is exactly what its defining routine
+// returns on the series, so a calculator gives the same bits whether it
+// finds the quantity here or computes it itself.
+//
+// One context per compute() call, and one per row of a batch; a row belongs
+// to one worker, so nothing here is locked. A family that shares a transform
+// (an FFT, an autocorrelation, a density) adds it as one more lazy slot.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "helpers/series.h"
+
+namespace calculators {
+
+class SeriesContext {
+public:
+    explicit SeriesContext(std::span<const double> x) : x_(x) {}
+    SeriesContext(const SeriesContext&) = delete;
+    SeriesContext& operator=(const SeriesContext&) = delete;
+
+    std::span<const double> x() const { return x_; }
+    std::size_t size() const { return x_.size(); }
+
+    // The series sorted ascending by the order of stats::sort_total.
+    std::span<const double> sorted();
+    // helpers::unique_counts of the series.
+    const helpers::UniqueCounts& distinct();
+    // stats::mean and stats::var of the series.
+    double mean();
+    double variance();
+
+private:
+    // The slot's value, made by make() on first use.
+    template <class T, class Make>
+    const T& lazy(std::optional<T>& slot, Make&& make) {
+        if (!slot) slot.emplace(make());
+        return *slot;
+    }
+
+    std::span<const double> x_;
+    std::optional<std::vector<double>> sorted_;
+    std::optional<helpers::UniqueCounts> distinct_;
+    std::optional<double> mean_, variance_;
+};
+
+}  // namespace calculators
