@@ -101,6 +101,8 @@ constexpr std::size_t MIN_NAME = 2, MAX_NAME = 54;
 
 }  // namespace
 
+std::span<const std::span<const Entry>* const> families() { return FAMILIES; }
+
 Calculator resolve(std::string_view name) {
     if (name.size() < MIN_NAME || name.size() > MAX_NAME) return nullptr;
     for (const auto* family : FAMILIES)

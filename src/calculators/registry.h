@@ -48,4 +48,7 @@ extern const std::span<const Entry> TREND_ENTRIES;            // trend.cpp: tren
 extern const std::span<const Entry> SPECTRAL_ENTRIES;         // spectral.cpp: FFT coefficients and densities
 extern const std::span<const Entry> WAVELET_ENTRIES;          // wavelet.cpp: CWT coefficients and peaks
 
+// The tables of the families present in this build, in lookup order.
+std::span<const std::span<const Entry>* const> families();
+
 }  // namespace calculators
