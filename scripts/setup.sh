@@ -17,7 +17,7 @@ as_root() {
 }
 
 missing_debs=()
-for pkg in libtbb-dev libfftw3-dev libgtest-dev; do
+for pkg in libtbb-dev libfftw3-dev libhwy-dev libgtest-dev; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing_debs+=("$pkg")
 done
 command -v g++ >/dev/null || missing_debs+=(g++)
