@@ -93,6 +93,7 @@ const std::span<const Entry>* const FAMILIES[] = {
     &COUNT_ENTRIES,
     &PEAK_ENTRIES,
     &OTHER_ENTRIES,
+    &ENTROPY_ENTRIES,
 };
 
 // The shortest name is "c3", the longest

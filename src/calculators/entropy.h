@@ -1,0 +1,35 @@
+// Routines shared by the entropy calculators: equal-width bin edges computed
+// on demand, and the entropy of a histogram.
+#pragma once
+
+#include <cstdint>
+
+#include "calculators/calculators.h"
+
+namespace calculators {
+
+// The edges e_0 .. e_b of b equal-width bins over [lo, hi] (lo <= hi, both
+// finite): e_i = i * ((hi - lo) / b) + lo for i < b, e_b = hi exactly. No
+// edge is stored, so any bin count costs nothing. A range wider than the
+// largest double gives the edges of exact arithmetic.
+class BinEdges {
+public:
+    BinEdges(double lo, double hi, std::uint64_t bins);
+    double edge(std::uint64_t i) const;
+    // ((v - lo) / (hi - lo)) * b: where v falls, before truncation.
+    double position(double v) const;
+
+private:
+    double lo_, hi_;
+    std::uint64_t bins_;
+    double scale_ = 1.0, slo_, span_, step_;
+};
+
+// Entropy -sum p ln p of the histogram of x in `bins` equal-width bins over
+// [min, max] (widened by 0.5 each way for a constant series); bins counted
+// by the edges above. Empty or non-finite x: NaN; bins 0: -0.0.
+double binned_entropy(Series x, std::uint64_t bins);
+// The same for a finite, non-empty x with bins >= 1, given its extremes.
+double binned_entropy_finite(Series x, std::uint64_t bins, double lo, double hi);
+
+}  // namespace calculators
