@@ -12,6 +12,11 @@ std::span<const double> SeriesContext::sorted() {
     });
 }
 
+double SeriesContext::quantile(double q, bool sort) {
+    if (sort || has_sorted()) return stats::quantile_sorted(sorted(), q);
+    return stats::quantile(x_, q);
+}
+
 const helpers::UniqueCounts& SeriesContext::distinct() {
     return lazy(distinct_, [&] { return helpers::unique_counts(x_); });
 }
@@ -22,6 +27,14 @@ double SeriesContext::mean() {
 
 double SeriesContext::variance() {
     return lazy(variance_, [&] { return stats::var(x_); });
+}
+
+double SeriesContext::max() {
+    return lazy(max_, [&] { return stats::max(x_); });
+}
+
+double SeriesContext::min() {
+    return lazy(min_, [&] { return stats::min(x_); });
 }
 
 }  // namespace calculators

@@ -31,11 +31,18 @@ public:
 
     // The series sorted ascending by the order of stats::sort_total.
     std::span<const double> sorted();
+    bool has_sorted() const { return sorted_.has_value(); }
+    // stats::quantile(x, q): read from the sorted copy when there is one, or
+    // when `sort` asks for it (several quantiles to come), else by selection.
+    double quantile(double q, bool sort = false);
     // helpers::unique_counts of the series.
     const helpers::UniqueCounts& distinct();
     // stats::mean and stats::var of the series.
     double mean();
     double variance();
+    // stats::max and stats::min of the series.
+    double max();
+    double min();
 
 private:
     // The slot's value, made by make() on first use.
@@ -48,7 +55,7 @@ private:
     std::span<const double> x_;
     std::optional<std::vector<double>> sorted_;
     std::optional<helpers::UniqueCounts> distinct_;
-    std::optional<double> mean_, variance_;
+    std::optional<double> mean_, variance_, max_, min_;
 };
 
 }  // namespace calculators

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -20,7 +21,7 @@ namespace {
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
 // What a per-set routine reads when nothing is computed once per call.
-struct SeriesContext {
+struct SeriesRef {
     Series x;
 };
 
@@ -151,7 +152,8 @@ double plain_distance(std::span<const double> q, Series w) {
 // samples, or squares that overflow) has no distance: NaN, never a match.
 double normalized_distance(std::span<const double> q, double mu_q, double var_q, Series w) {
     const double m = static_cast<double>(q.size());
-    const double mu_w = stats::mean(w), var_w = stats::var(w);
+    // stats::mean and stats::var of the window, its sum made once.
+    const double mu_w = stats::sum(w) / m, var_w = stats::squared_deviations(w, mu_w) / m;
     if (std::isnan(var_q) || std::isnan(var_w)) return NaN;
     // Two constants are the same shape; a constant against a varying
     // sequence is as far apart as z-normalisation allows.
@@ -165,56 +167,99 @@ double normalized_distance(std::span<const double> q, double mu_q, double var_q,
     return std::sqrt(d);
 }
 
-double similarity_count(const SeriesContext& c, const Params& p) {
-    const std::vector<double> query = p.floats("query");
-    // A missing, None or too short query (fewer than 3 values).
-    if (query.size() < 3) return NaN;
-    const bool normalize = similarity_normalize(p);
-    const double t = similarity_threshold(p);
-    const std::size_t m = query.size(), n = c.x.size();
-    // No window fits.
-    if (n < m) return 0.0;
+// The distance of every window from one query under one normalisation;
+// sets that differ only in their threshold share it.
+struct WindowDistances {
+    std::vector<double> query;
+    bool normalize;
+    std::vector<double> d;
+};
+
+std::vector<double> window_distances(Series x, std::span<const double> query, bool normalize) {
+    const std::size_t m = query.size(), n = x.size();
+    std::vector<double> d(n - m + 1);
     const double mu_q = normalize ? stats::mean(query) : 0.0;
     const double var_q = normalize ? stats::var(query) : 0.0;
-    std::uint64_t count = 0;
     for (std::size_t s = 0; s + m <= n; ++s) {
-        const Series w = c.x.subspan(s, m);
-        const double d = normalize ? normalized_distance(query, mu_q, var_q, w) : plain_distance(query, w);
-        if (d <= t) ++count;
+        const Series w = x.subspan(s, m);
+        d[s] = normalize ? normalized_distance(query, mu_q, var_q, w) : plain_distance(query, w);
     }
-    return static_cast<double>(count);
+    return d;
+}
+
+bool same_bits(std::span<const double> a, std::span<const double> b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
 }
 
 Values query_similarity_count(Series x, ParamSets params) {
-    return map_sets(params, similarity_count, SeriesContext{x});
+    Values out(params.size());
+    std::vector<WindowDistances> shared;
+    for (std::size_t k = 0; k < params.size(); ++k) {
+        const Params& p = params[k];
+        std::vector<double> query = p.floats("query");
+        // A missing, None or too short query (fewer than 3 values).
+        if (query.size() < 3) {
+            out[k] = NaN;
+            continue;
+        }
+        // No window fits.
+        if (x.size() < query.size()) {
+            out[k] = 0.0;
+            continue;
+        }
+        const bool normalize = similarity_normalize(p);
+        const double t = similarity_threshold(p);
+        auto it = std::find_if(shared.begin(), shared.end(), [&](const WindowDistances& w) {
+            return w.normalize == normalize && same_bits(w.query, query);
+        });
+        if (it == shared.end()) {
+            std::vector<double> d = window_distances(x, query, normalize);
+            it = shared.insert(shared.end(), WindowDistances{std::move(query), normalize, std::move(d)});
+        }
+        std::uint64_t count = 0;
+        for (double d : it->d) count += d <= t ? 1 : 0;
+        out[k] = static_cast<double>(count);
+    }
+    return out;
 }
 
 // ------------------------------------------------- largest absolute values
 
-double n_absolute_max(const SeriesContext& c, const Params& p) {
+// k from "number_of_maxima", or 0 when the set gives no mean: the key
+// missing or not a number, k <= 0, or not fewer maxima than samples.
+std::uint64_t maxima_wanted(const Params& p, std::size_t n) {
     // Only a number says how many maxima to take.
     const PVal* v = p.find("number_of_maxima");
-    if (v == nullptr || (v->tag() != PVal::Int && v->tag() != PVal::Float)) return NaN;
+    if (v == nullptr || (v->tag() != PVal::Int && v->tag() != PVal::Float)) return 0;
     const std::int64_t k = helpers::int_param(p, "number_of_maxima");
-    // Nothing to average, or not fewer maxima than samples.
-    if (k <= 0 || c.x.size() <= static_cast<std::uint64_t>(k)) return NaN;
-    std::vector<double> a(c.x.size());
-    std::transform(c.x.begin(), c.x.end(), a.begin(), [](double y) { return std::fabs(y); });
-    // Only the top k need ordering; equal keys are identical bits, so this
-    // sums exactly what a full ascending sort would (NaNs sort last).
-    const auto top = a.end() - k;
-    std::nth_element(a.begin(), top, a.end(), stats::total_less);
-    std::sort(top, a.end(), stats::total_less);
-    return stats::sum(Series(top, a.end())) / static_cast<double>(k);
+    if (k <= 0 || n <= static_cast<std::uint64_t>(k)) return 0;
+    return static_cast<std::uint64_t>(k);
 }
 
 Values mean_n_absolute_max(Series x, ParamSets params) {
-    return map_sets(params, n_absolute_max, SeriesContext{x});
+    Values out(params.size(), NaN);
+    std::uint64_t most = 0;
+    for (const Params& p : params) most = std::max(most, maxima_wanted(p, x.size()));
+    if (most == 0) return out;
+    // The `most` largest magnitudes in ascending order, once for every set:
+    // the last k of them are the last k of the full ascending sort (equal
+    // keys are identical bits; NaNs sort last).
+    std::vector<double> a(x.size());
+    std::transform(x.begin(), x.end(), a.begin(), [](double y) { return std::fabs(y); });
+    const auto top = a.end() - static_cast<std::ptrdiff_t>(most);
+    std::nth_element(a.begin(), top, a.end(), stats::total_less);
+    std::sort(top, a.end(), stats::total_less);
+    for (std::size_t j = 0; j < params.size(); ++j) {
+        const std::uint64_t k = maxima_wanted(params[j], x.size());
+        if (k == 0) continue;
+        out[j] = stats::sum(Series(a.end() - static_cast<std::ptrdiff_t>(k), a.end())) / static_cast<double>(k);
+    }
+    return out;
 }
 
 // ----------------------------------------------------------------- cid_ce
 
-double complexity_estimate(const SeriesContext& c, const Params& p) {
+double complexity_estimate(const SeriesRef& c, const Params& p) {
     const Series x = c.x;
     // Nothing to sum: the empty sum's -0.0.
     if (x.empty()) return -0.0;
@@ -238,7 +283,7 @@ double complexity_estimate(const SeriesContext& c, const Params& p) {
     return std::sqrt(s);
 }
 
-Values cid_ce(Series x, ParamSets params) { return map_sets(params, complexity_estimate, SeriesContext{x}); }
+Values cid_ce(Series x, ParamSets params) { return map_sets(params, complexity_estimate, SeriesRef{x}); }
 
 constexpr Entry TABLE[] = {
     {"benford_correlation", scalar<benford_correlation>},

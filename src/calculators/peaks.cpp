@@ -1,9 +1,11 @@
 // The shape of a series: peaks, strikes on one side of the mean, level
 // crossings, quantiles and the spread compared with the range.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "calculators/registry.h"
@@ -22,59 +24,57 @@ double as_double(std::uint64_t count) { return static_cast<double>(count); }
 
 // ---- number_peaks -------------------------------------------------------------
 
-// For each i, how many neighbours in a row on one side are strictly below
-// x[i]. A run is skipped whole once its head is below x[i] (everything in it
-// is below the head), so each side costs amortised O(n) whatever the
-// support. NaN is below nothing and nothing is below NaN, so it ends runs.
-std::vector<std::size_t> runs_below_left(Series x) {
-    std::vector<std::size_t> run(x.size());
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        std::size_t k = i;
-        while (k > 0 && x[k - 1] < x[i]) k = k - 1 - run[k - 1];
-        run[i] = i - k;
-    }
-    return run;
-}
+// No support, or no index with s neighbours on both sides. n <= 2s is tested
+// as s >= ceil(n / 2) so that no support, however large, overflows.
+bool no_peak_possible(std::size_t n, std::uint64_t s) { return s == 0 || s >= n - n / 2; }
 
-std::vector<std::size_t> runs_below_right(Series x) {
+// at_least[s]: the number of indices that are peaks at support s, for every
+// s from 0 to `cap` (cap <= (n - 1) / 2). The support of an index is the
+// largest t for which x[i] > x[i - j] and x[i] > x[i + j] for every j <= t,
+// which places it at least t from both ends; the index is a peak at support
+// s exactly when its support is at least s. Only strict local maxima have a
+// support, and the outward scan of each stops at the smaller side, so the
+// whole pass costs O(n log n) comparisons at worst (the smaller halves of a
+// Cartesian tree) and about n on typical series.
+std::vector<std::uint64_t> peaks_by_support(Series x, std::uint64_t cap) {
     const std::size_t n = x.size();
-    std::vector<std::size_t> run(n);
-    for (std::size_t i = n; i-- > 0;) {
-        std::size_t k = i + 1;  // one past the run's far end
-        while (k < n && x[k] < x[i]) k = k + 1 + run[k];
-        run[i] = k - i - 1;
+    std::vector<std::uint64_t> at_least(cap + 2, 0);
+    if (n < 3) return at_least;
+    // Strict local maxima first, without branches: most indices end here.
+    std::vector<std::size_t> maxima(n);
+    std::size_t count = 0;
+    for (std::size_t i = 1; i + 1 < n; ++i) {
+        maxima[count] = i;
+        count += (x[i] > x[i - 1]) & (x[i] > x[i + 1]);
     }
-    return run;
-}
-
-// Supports up to this size are checked directly: at most 2s comparisons per
-// index, and most indices fail at the first. Larger ones use the runs.
-constexpr std::uint64_t DIRECT_SUPPORT = 16;
-
-double number_peaks_one(Series x, std::uint64_t s) {
-    const std::size_t n = x.size();
-    // No support, or no index with s neighbours on both sides. n <= 2s is
-    // tested as s >= ceil(n / 2) so that no support, however large, overflows.
-    if (s == 0 || s >= n - n / 2) return 0.0;
-    std::uint64_t peaks = 0;
-    if (s <= DIRECT_SUPPORT) {
-        for (std::size_t i = s; i < n - s; ++i) {
-            std::size_t j = 1;
-            while (j <= s && x[i] > x[i - j] && x[i] > x[i + j]) ++j;
-            peaks += j > s ? 1 : 0;
-        }
-        return as_double(peaks);
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::size_t i = maxima[k];
+        const std::uint64_t reach = std::min<std::uint64_t>(cap, std::min(i, n - 1 - i));
+        std::uint64_t t = 1;
+        while (t < reach && x[i] > x[i - t - 1] && x[i] > x[i + t + 1]) ++t;
+        ++at_least[t];
     }
-    const std::vector<std::size_t> left = runs_below_left(x);
-    const std::vector<std::size_t> right = runs_below_right(x);
-    for (std::size_t i = s; i < n - s; ++i) peaks += (left[i] >= s && right[i] >= s) ? 1 : 0;
-    return as_double(peaks);
+    for (std::size_t s = cap + 1; s-- > 1;) at_least[s - 1] += at_least[s];
+    return at_least;
 }
 
 Values number_peaks(Series x, ParamSets params) {
-    return map_sets(params, [](Series s, const Params& p) {
-        return number_peaks_one(s, helpers::count_param(p, "n"));
-    }, x);
+    const std::size_t n = x.size();
+    Values out(params.size(), 0.0);
+    // Every set is answered from one pass, scanning as far as the largest
+    // support asked for.
+    std::uint64_t cap = 0;
+    for (const Params& p : params) {
+        const std::uint64_t s = helpers::count_param(p, "n");
+        if (!no_peak_possible(n, s)) cap = std::max(cap, s);
+    }
+    if (cap == 0) return out;
+    const std::vector<std::uint64_t> at_least = peaks_by_support(x, cap);
+    for (std::size_t k = 0; k < params.size(); ++k) {
+        const std::uint64_t s = helpers::count_param(params[k], "n");
+        if (!no_peak_possible(n, s)) out[k] = as_double(at_least[s]);
+    }
+    return out;
 }
 
 // ---- crossings and strikes ----------------------------------------------------
@@ -111,45 +111,90 @@ double longest_strike_below_mean(Series x) { return longest_strike<false>(x); }
 
 // ---- quantiles ----------------------------------------------------------------
 
-Values quantile(Series x, ParamSets params) {
-    return map_sets(params, [](Series s, const Params& p) {
-        return stats::quantile(s, helpers::real_param(p, "q"));
-    }, x);
+// From this many levels on, one sort of the series costs less than a
+// selection per level.
+constexpr std::size_t SORT_FROM_SETS = 3;
+
+Values quantile(SeriesContext& c, ParamSets params) {
+    const bool sort = params.size() >= SORT_FROM_SETS;
+    Values out(params.size());
+    for (std::size_t k = 0; k < params.size(); ++k) out[k] = c.quantile(helpers::real_param(params[k], "q"), sort);
+    return out;
 }
 
-double change_quantiles_one(Series x, const Params& p) {
-    const double ql = helpers::real_param(p, "ql");
-    const double qh = helpers::real_param(p, "qh");
-    // An Int counts as a boolean here: nonzero is true.
-    const bool isabs = helpers::bool_param(p, "isabs");
-    const Agg agg = Agg::parse(helpers::text_param(p, "f_agg"));
-    // An empty or inverted corridor; false for a NaN level, which then
-    // clamps to the lowest position in the quantile.
-    if (ql >= qh) return 0.0;
-    // No pair of neighbours, no change.
-    if (x.size() < 2) return 0.0;
-    // The two edges are order statistics of x, found by selection rather
-    // than a full sort; the values are those of the sorted copy.
-    const double lo = stats::quantile(x, ql);
-    const double hi = stats::quantile(x, qh);
-    // A corridor of one value or with a NaN edge holds no change.
-    if (lo == hi || std::isnan(lo) || std::isnan(hi)) return 0.0;
+// The changes between neighbours that both lie in one corridor [lo, hi],
+// kept for every set of the call that has that corridor, with their
+// absolute values and the sums the aggregations share.
+struct Corridor {
+    double lo, hi;
+    std::vector<double> changes, abs_changes;
+    AggData signed_data{{}}, abs_data{{}};
+    bool has_abs = false;
 
-    std::vector<double> changes;
-    bool prev_in = lo <= x[0] && x[0] <= hi;
-    for (std::size_t i = 1; i < x.size(); ++i) {
-        const bool in = lo <= x[i] && x[i] <= hi;
-        if (prev_in && in) {
-            const double d = x[i] - x[i - 1];
-            changes.push_back(isabs ? std::abs(d) : d);
+    Corridor(Series x, double lo_, double hi_) : lo(lo_), hi(hi_) {
+        const std::size_t n = x.size();
+        changes.resize(n - 1);
+        std::size_t kept = 0;
+        bool prev_in = lo <= x[0] && x[0] <= hi;
+        for (std::size_t i = 1; i < n; ++i) {
+            const bool in = lo <= x[i] && x[i] <= hi;
+            changes[kept] = x[i] - x[i - 1];
+            kept += (prev_in && in) ? 1 : 0;
+            prev_in = in;
         }
-        prev_in = in;
+        changes.resize(kept);
+        signed_data = AggData(changes);
     }
-    if (changes.empty()) return 0.0;
-    return Agg::apply_with_ddof(agg, changes, 0.0);
-}
 
-Values change_quantiles(Series x, ParamSets params) { return map_sets(params, change_quantiles_one, x); }
+    AggData& data(bool isabs) {
+        if (!isabs) return signed_data;
+        if (!has_abs) {
+            has_abs = true;
+            abs_changes.resize(changes.size());
+            for (std::size_t i = 0; i < changes.size(); ++i) abs_changes[i] = std::abs(changes[i]);
+            abs_data = AggData(abs_changes);
+        }
+        return abs_data;
+    }
+};
+
+Values change_quantiles(SeriesContext& c, ParamSets params) {
+    const Series x = c.x();
+    Values out(params.size());
+    // Stable addresses: an AggData points into its corridor's vectors.
+    std::vector<std::unique_ptr<Corridor>> corridors;
+    // Two levels a set: a sort pays from the second set on.
+    const bool sort = params.size() > 1;
+    for (std::size_t k = 0; k < params.size(); ++k) {
+        const Params& p = params[k];
+        const double ql = helpers::real_param(p, "ql");
+        const double qh = helpers::real_param(p, "qh");
+        // An Int counts as a boolean here: nonzero is true.
+        const bool isabs = helpers::bool_param(p, "isabs");
+        const Agg agg = Agg::parse(helpers::text_param(p, "f_agg"));
+        out[k] = 0.0;
+        // An empty or inverted corridor; false for a NaN level, which then
+        // clamps to the lowest position in the quantile.
+        if (ql >= qh) continue;
+        // No pair of neighbours, no change.
+        if (x.size() < 2) continue;
+        const double lo = c.quantile(ql, sort);
+        const double hi = c.quantile(qh, sort);
+        // A corridor of one value or with a NaN edge holds no change.
+        if (lo == hi || std::isnan(lo) || std::isnan(hi)) continue;
+        // Edges of equal bits bound the same changes.
+        auto same = [&](const std::unique_ptr<Corridor>& r) {
+            return std::bit_cast<std::uint64_t>(r->lo) == std::bit_cast<std::uint64_t>(lo) &&
+                   std::bit_cast<std::uint64_t>(r->hi) == std::bit_cast<std::uint64_t>(hi);
+        };
+        auto it = std::find_if(corridors.begin(), corridors.end(), same);
+        if (it == corridors.end()) it = corridors.insert(corridors.end(), std::make_unique<Corridor>(x, lo, hi));
+        AggData& data = (*it)->data(isabs);
+        if (data.data().empty()) continue;
+        out[k] = Agg::apply_with_ddof(agg, data, 0.0);
+    }
+    return out;
+}
 
 // The cumulative absolute mass, computed once per call and shared by all
 // levels.
@@ -160,16 +205,14 @@ struct CumulativeMass {
 
 CumulativeMass cumulative_mass(Series x) {
     CumulativeMass m;
-    std::vector<double> a(x.size());
-    for (std::size_t i = 0; i < x.size(); ++i) a[i] = std::abs(x[i]);
-    const double total = stats::sum(a);
+    const double total = stats::sum_of(x.size(), [p = x.data()](std::size_t i) { return std::abs(p[i]); });
     // No mass to distribute (a NaN total is not 0 and goes on).
     if (total == 0.0) return m;
-    m.c.resize(a.size());
+    m.c.resize(x.size());
     double running = 0.0;
     bool any_nan = false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        running += a[i];
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        running += std::abs(x[i]);
         m.c[i] = running / total;
         any_nan = any_nan || std::isnan(m.c[i]);
     }
@@ -210,24 +253,30 @@ Values index_mass_quantile(Series x, ParamSets params) {
 
 // ---- spread against range -----------------------------------------------------
 
-Values symmetry_looking(Series x, ParamSets params) {
-    return map_sets(params, [](Series s, const Params& p) {
-        const double r = helpers::real_param(p, "r");
-        const double m = stats::mean(s);
-        const double med = stats::quantile(s, 0.5);
-        const double range = stats::max(s) - stats::min(s);
+// The moments, median and extremes are the series', the same for every set:
+// read once per call, from the row's context.
+Values symmetry_looking(SeriesContext& c, ParamSets params) {
+    if (params.empty()) return {};
+    const double m = c.mean();
+    const double med = c.quantile(0.5);
+    const double range = c.max() - c.min();
+    Values out(params.size());
+    for (std::size_t k = 0; k < params.size(); ++k) {
+        const double r = helpers::real_param(params[k], "r");
         // Any NaN operand, the empty series included, fails the test.
-        return std::abs(m - med) < r * range ? 1.0 : 0.0;
-    }, x);
+        out[k] = std::abs(m - med) < r * range ? 1.0 : 0.0;
+    }
+    return out;
 }
 
-Values large_standard_deviation(Series x, ParamSets params) {
-    return map_sets(params, [](Series s, const Params& p) {
-        const double r = helpers::real_param(p, "r");
-        const double sd = stats::std(s);
-        const double range = stats::max(s) - stats::min(s);
-        return r * range < sd ? 1.0 : 0.0;
-    }, x);
+Values large_standard_deviation(SeriesContext& c, ParamSets params) {
+    if (params.empty()) return {};
+    // stats::std of the series.
+    const double sd = std::sqrt(c.variance());
+    const double range = c.max() - c.min();
+    Values out(params.size());
+    for (std::size_t k = 0; k < params.size(); ++k) out[k] = helpers::real_param(params[k], "r") * range < sd ? 1.0 : 0.0;
+    return out;
 }
 
 constexpr Entry TABLE[] = {

@@ -1,5 +1,6 @@
 #include "helpers/agg.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -49,16 +50,17 @@ Agg::Kind plain_twin(Agg::Kind k) {
     }
 }
 
-double variance(std::span<const double> data, double ddof) {
-    const double n = static_cast<double>(data.size());
+double variance(AggData& data, double ddof) {
+    const double n = static_cast<double>(data.data().size());
     const double d = n - ddof;
     // No degrees of freedom left (a NaN ddof goes on and gives NaN).
     if (d <= 0.0) return NaN;
-    return stats::squared_deviations(data, stats::sum(data) / n) / d;
+    return data.squared_deviations() / d;
 }
 
 // A plain (non-Nan) variant on data of any length.
-double apply_plain(Agg::Kind k, std::span<const double> data, double ddof) {
+double apply_plain(Agg::Kind k, AggData& shared, double ddof) {
+    const std::span<const double> data = shared.data();
     // Nothing to aggregate: the empty sum and product, "any" false, "all" true.
     if (data.empty()) {
         switch (k) {
@@ -68,13 +70,14 @@ double apply_plain(Agg::Kind k, std::span<const double> data, double ddof) {
         }
     }
     switch (k) {
-        case Agg::Mean: return stats::mean(data);
+        // stats::mean, its sum shared.
+        case Agg::Mean: return shared.sum() / static_cast<double>(data.size());
         case Agg::Median: return stats::quantile(data, 0.5);
-        case Agg::Var: return variance(data, ddof);
-        case Agg::Std: return std::sqrt(variance(data, ddof));
+        case Agg::Var: return variance(shared, ddof);
+        case Agg::Std: return std::sqrt(variance(shared, ddof));
         case Agg::Max: return stats::max(data);
         case Agg::Min: return stats::min(data);
-        case Agg::Sum: return stats::sum(data);
+        case Agg::Sum: return shared.sum();
         case Agg::Prod: {
             double p = 1.0;
             for (double v : data) p *= v;
@@ -110,17 +113,37 @@ Agg Agg::parse(std::string_view name) {
     }
 }
 
+double AggData::sum() {
+    if (!sum_) sum_ = stats::sum(data_);
+    return *sum_;
+}
+
+double AggData::squared_deviations() {
+    if (!squared_deviations_)
+        squared_deviations_ = stats::squared_deviations(data_, sum() / static_cast<double>(data_.size()));
+    return *squared_deviations_;
+}
+
+bool AggData::has_nan() {
+    if (!has_nan_) has_nan_ = std::any_of(data_.begin(), data_.end(), [](double v) { return std::isnan(v); });
+    return *has_nan_;
+}
+
 double Agg::apply_with_ddof(Agg agg, std::span<const double> data, double ddof) {
+    AggData shared(data);
+    return apply_with_ddof(agg, shared, ddof);
+}
+
+double Agg::apply_with_ddof(Agg agg, AggData& data, double ddof) {
     const Kind twin = plain_twin(agg.kind);
     if (twin == agg.kind) return apply_plain(agg.kind, data, ddof);
     // A Nan-variant: its twin on the values that are not NaN, in order. Data
     // without NaN needs no copy.
-    std::size_t nans = 0;
-    for (double v : data) nans += std::isnan(v);
-    if (nans == 0) return apply_plain(twin, data, ddof);
+    if (!data.has_nan()) return apply_plain(twin, data, ddof);
     std::vector<double> kept;
-    kept.reserve(data.size() - nans);
-    for (double v : data)
+    kept.reserve(data.data().size());
+    for (double v : data.data())
         if (!std::isnan(v)) kept.push_back(v);
-    return apply_plain(twin, kept, ddof);
+    AggData shared(kept);
+    return apply_plain(twin, shared, ddof);
 }

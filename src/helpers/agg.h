@@ -2,8 +2,31 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
+
+// One data list aggregated several ways (say "mean" and "var" of the same
+// changes): what the aggregations share, its compensated sum, the squared
+// deviations from its mean and whether it holds a NaN, is computed once.
+// The values are those of the defining routines, so an aggregation gives
+// the same bits through a shared AggData as on the bare data.
+class AggData {
+public:
+    explicit AggData(std::span<const double> data) : data_(data) {}
+
+    std::span<const double> data() const { return data_; }
+    // stats::sum of the data.
+    double sum();
+    // stats::squared_deviations from sum() / n.
+    double squared_deviations();
+    bool has_nan();
+
+private:
+    std::span<const double> data_;
+    std::optional<double> sum_, squared_deviations_;
+    std::optional<bool> has_nan_;
+};
 
 struct Agg {
     enum Kind : std::uint8_t {
@@ -18,6 +41,8 @@ struct Agg {
     // The aggregate of data; ddof matters only for the (Nan)Var and (Nan)Std
     // variants. NoAggregation gives NaN.
     static double apply_with_ddof(Agg agg, std::span<const double> data, double ddof);
+    // The same, reading and filling what `data` shares.
+    static double apply_with_ddof(Agg agg, AggData& data, double ddof);
 
     bool is_some() const { return kind != NoAggregation; }
 };

@@ -1,0 +1,112 @@
+"""Work shared across the parameter sets of a call and across the items of a
+batch row gives the bits each set gives on its own.
+
+Every calculator below computes something once (a sorted copy, the changes
+of a corridor with their sums, the largest magnitudes, peak supports, window
+distances, moments and extremes) and reads it for many sets or items. Each
+set is evaluated three ways, bit for bit (any NaN matches any NaN):
+alone in its own call, with all the sets of its calculator in one call, and
+inside a batch holding the whole plan, in both plan orders (so a shared
+quantity is made first by one calculator, then by another).
+"""
+import numpy as np
+import pytest
+
+from selquor_rs import compute_feature, extract_batch
+
+NAN, INF = float("nan"), float("inf")
+NEG_NAN = float(-np.float64(NAN))
+TINY = 5e-324  # the smallest subnormal
+
+
+def adversarial_series():
+    rng = np.random.default_rng(99)
+    specials = np.array([NAN, NEG_NAN, INF, -INF, 0.0, -0.0, TINY, -TINY, 1e-310, 1e200, -1e300, 1.0, 1.0])
+    out = [np.array([]), np.array([NEG_NAN]), np.array([0.0, -0.0]), np.array([1.0, 2.0, 1.0]),
+           np.full(7, 2.5), np.full(9, 0.1), np.array([1e200, -1e200, 1e200, 3.0]), np.array([INF, -INF, INF]),
+           np.array([-0.0, 0.0] * 6), np.array([TINY, 0.0, -TINY, 2 * TINY] * 4)]
+    for n in (3, 5, 17, 100, 2500):
+        noise = rng.standard_normal(n)
+        out.append(noise)
+        out.append(np.round(noise * 2) / 2)  # many ties
+        out.append(np.cumsum(noise))
+        spiked = noise.copy()
+        at = rng.integers(0, n, size=max(1, n // 10))
+        spiked[at] = rng.choice(specials, size=at.size)
+        out.append(spiked)
+        out.append(np.abs(np.sin(np.arange(n) / 3.0)) * 1e-308)  # subnormal tails
+    return out
+
+
+SERIES = adversarial_series()
+
+QUERY = [0.0, 1.0, 0.5, -1.0]
+# Repeated, NaN, out-of-range and missing values throughout; sets of one
+# calculator that share work sit next to sets that must not share it.
+PLAN = [
+    ("quantile", [{"q": q} for q in (0.1, 0.5, 0.5, NAN, -1.0, 2.0, 0.0, 1.0, 0.999, 1e-17)] + [{}, {"q": True}]),
+    ("change_quantiles", [
+        {"ql": ql, "qh": qh, "isabs": isabs, "f_agg": f}
+        for ql, qh in ((0.0, 1.0), (0.2, 0.8), (0.2, 0.8), (0.5, 0.5), (0.8, 0.2), (NAN, 0.6), (0.1, NAN),
+                       (-3.0, 7.0), (0.0, 0.3))
+        for isabs in (False, True, 1)
+        for f in ("mean", "var", "std", "median", "nanvar", "sum", "max", "argmin", "bogus")
+    ] + [{}, {"qh": 1.0, "f_agg": "mean"}]),
+    ("index_mass_quantile", [{"q": q} for q in (0.0, 0.1, 0.5, 0.5, 1.0, 1.5, -1.0, NAN)] + [{}]),
+    ("symmetry_looking", [{"r": r} for r in (0.0, 0.05, 0.05, 0.5, 1.0, -1.0, NAN, INF)] + [{}]),
+    ("large_standard_deviation", [{"r": r} for r in (0.0, 0.2, 0.25, 0.25, 1.0, -1.0, NAN, INF)] + [{}]),
+    ("mean_n_absolute_max", [{"number_of_maxima": k}
+                             for k in (1, 3, 3, 2.7, 0, -1, 16, 99, 2499, 2**63 - 1, 1e300, NAN, "3")] + [{}]),
+    ("number_peaks", [{"n": s} for s in (1, 1, 2, 3, 5, 16, 17, 50, 1249, 0, -1, 2**63 - 1, NAN)] + [{}]),
+    ("query_similarity_count", [
+        {"query": q, "normalize": norm, "threshold": t}
+        for q in (QUERY, [1.0, 1.0, 1.0], [0.0, NAN, 1.0])
+        for norm in (True, False)
+        for t in (0.0, 0.5, 1.5, 1.5, INF, NAN)
+    ] + [{"query": QUERY}, {"query": QUERY[:2]}, {"query": [1, 2, 3], "normalize": 0, "threshold": 2}, {}]),
+    ("median", [{}]),
+    ("mean", [{}]),
+    ("maximum", [{}]),
+]
+
+
+def bits(values):
+    a = np.asarray(values, dtype=np.float64)
+    return np.where(np.isnan(a), np.uint64(0x7FF8000000000000), a.view(np.uint64))
+
+
+def alone(name, x, sets):
+    out = []
+    for s in sets:
+        got = compute_feature(name, x, [s])
+        assert len(got) == 1
+        out.extend(got)
+    return out
+
+
+def batch_rows(plan):
+    values = np.concatenate(SERIES)
+    offsets = np.cumsum([0] + [len(x) for x in SERIES]).astype(np.int64)
+    flat, n, width = extract_batch(values, offsets, plan)
+    return np.asarray(flat).reshape(n, width)
+
+
+@pytest.fixture(scope="module")
+def batches():
+    columns = {}
+    for order in (PLAN, PLAN[::-1]):
+        rows = batch_rows(order)
+        col = 0
+        for name, sets in order:
+            columns.setdefault(name, []).append(rows[:, col: col + len(sets)])
+            col += len(sets)
+    return columns
+
+
+@pytest.mark.parametrize("name, sets", PLAN, ids=[name for name, _ in PLAN])
+def test_shared_work_gives_each_sets_own_bits(name, sets, batches):
+    for i, x in enumerate(SERIES):
+        want = bits(alone(name, x, sets))
+        assert np.array_equal(bits(compute_feature(name, x, sets)), want), (name, i, "one call")
+        for rows in batches[name]:
+            assert np.array_equal(bits(rows[i]), want), (name, i, "batch")
