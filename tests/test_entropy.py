@@ -90,3 +90,188 @@ def test_binned_entropy_sets_in_order_and_repeated():
     assert got[0] == got[2] == pytest.approx(binned_oracle(x, 3), rel=1e-13)
     assert identical(got[1], -0.0) and identical(got[4], -0.0)
     assert got[3] == pytest.approx(binned_oracle(x, 10), rel=1e-13)
+
+
+# ------------------------------------------------- template entropies
+
+
+def match_counts(x, k, tol):
+    # C_i: templates j (i included) with every |x_{i+t} - x_{j+t}| <= tol.
+    t = np.lib.stride_tricks.sliding_window_view(x, k)
+    return (np.abs(t[:, None, :] - t[None, :, :]) <= tol).all(axis=2).sum(axis=1)
+
+
+def apen_oracle(x, m, r):
+    x = np.asarray(x, dtype=np.float64)
+    tol = r * np.std(x)
+
+    def phi(k):
+        if k == 0:
+            return 0.0
+        c = match_counts(x, k, tol)
+        return sum(math.log(ci / len(c)) for ci in c) / len(c)
+
+    return abs(phi(m) - phi(m + 1))
+
+
+def sampen_oracle(x):
+    x = np.asarray(x, dtype=np.float64)
+    tol = np.std(x) * 0.2
+    b = (match_counts(x, 2, tol) - 1).sum()  # templates at 0 .. n-2
+    a = (match_counts(x, 3, tol) - 1).sum()  # templates at 0 .. n-3
+    return NAN if b == 0 else INF if a == 0 else -math.log(a / b)
+
+
+def series(kind, n, seed):
+    rng = np.random.default_rng(seed)
+    if kind == "normal":
+        return rng.normal(size=n)
+    if kind == "ties":  # many exact distances at the tolerance
+        return rng.integers(0, 4, size=n) / 4.0
+    return np.cumsum(rng.normal(size=n))  # a walk: long runs of matches
+
+
+@pytest.mark.parametrize("kind", ["normal", "ties", "walk"])
+@pytest.mark.parametrize("n", [5, 37, 160])
+def test_template_entropies_match_the_pairwise_definition(kind, n):
+    x = series(kind, n, n)
+    sets = [{"m": m, "r": r} for m in (0, 1, 2, 3, 7) for r in (0.1, 0.25, 0.9)]
+    got = values("approximate_entropy", x, sets)
+    for g, p in zip(got, sets):
+        want = 0.0 if n <= p["m"] + 1 else apen_oracle(x, p["m"], p["r"])
+        assert g == pytest.approx(want, rel=1e-12, abs=1e-15), p
+    want = sampen_oracle(x)
+    got = one("sample_entropy", x)
+    assert close(got, want, rel=1e-13)
+
+
+@pytest.mark.parametrize(
+    "name, x, params, want",
+    [
+        ("approximate_entropy", [], {"m": 2, "r": 0.2}, 0.0),
+        ("approximate_entropy", [1.0, 2.0, 3.0], {"m": 2, "r": 0.2}, 0.0),  # n <= m + 1
+        ("approximate_entropy", [1.0, 2.0, 3.0], {"m": BIG, "r": 0.2}, 0.0),  # no overflow in m + 1
+        ("approximate_entropy", [1.0, NAN, 3.0, 4.0], {"m": 1, "r": 0.2}, NAN),
+        ("approximate_entropy", [1.0, INF, 3.0, 4.0], {"m": 1, "r": 0.2}, NAN),  # NaN tolerance
+        ("approximate_entropy", [1.0, 2.0, 3.0, 4.0], {"m": 0}, NAN),  # missing r
+        ("approximate_entropy", [1.0, 2.0, 3.0, 4.0], {"m": 1, "r": -0.5}, NAN),
+        ("approximate_entropy", [2.5] * 9, {"m": 2, "r": 0.0}, 0.0),
+        ("sample_entropy", [1.0, 2.0, 3.0], {}, NAN),
+        ("sample_entropy", [1.0, 2.0, 3.0, 4.0, NAN], {}, NAN),
+        ("sample_entropy", [1e200, -1e200, 1e200, -1e200, 3e200], {}, NAN),  # the variance overflows
+        ("sample_entropy", [3.0, -INF, 1.0, 2.0, 5.0], {}, NAN),
+        ("sample_entropy", [7.0] * 10, {}, -math.log(7 / 9)),  # constant: -ln((n-3)/(n-1))
+        ("sample_entropy", [0.0, 1.0, 3.0, 7.0, 15.0], {}, NAN),  # no length-2 match
+        ("sample_entropy", [0.0, 0.0, 9.0, 0.0, 0.0, 5.0], {}, INF),  # a length-2 match, none of length 3
+    ],
+)
+def test_template_entropies_decisive_cases(name, x, params, want):
+    assert close(one(name, x, params), want)
+
+
+def test_sample_entropy_is_one_value_whatever_the_sets():
+    x = series("normal", 40, 1)
+    assert compute_feature("sample_entropy", x, []) == compute_feature("sample_entropy", x, [{}, {"m": 3}])[:1]
+
+
+# ------------------------------------------------ permutation entropy
+
+
+def pe_oracle(x, tau, d):
+    # Rank lists under "NaN first, -0.0 == 0.0", stable; -sum p ln p in
+    # ascending order of the base-d code of the ranks.
+    keyed = [(-math.inf, 0) if math.isnan(v) else (v + 0.0, 1) for v in x]
+    codes = []
+    for start in range(0, len(x) - d + 1, tau):
+        w = keyed[start:start + d]
+        order = sorted(range(d), key=lambda i: (w[i][1], w[i][0]))
+        rank = [0] * d
+        for pos, i in enumerate(order):
+            rank[i] = pos
+        codes.append(sum(r * d ** (d - 1 - k) for k, r in enumerate(rank)))
+    vals, counts = np.unique(codes, return_counts=True)
+    h = -0.0
+    for c in counts:
+        p = c / len(codes)
+        h += math.log(p) * p
+    return -h
+
+
+@pytest.mark.parametrize("tau, d", [(1, 2), (1, 3), (1, 5), (2, 4), (3, 7), (1, 9), (4, 12), (1, 21), (2, 30)])
+@pytest.mark.parametrize("kind", ["normal", "ties"])
+def test_permutation_entropy_matches_the_patterns_bit_for_bit(tau, d, kind):
+    x = series(kind, 400, d)
+    if kind == "ties":
+        x[::7] = NAN
+        x[3::11] = -0.0
+    got = one("permutation_entropy", x, {"tau": tau, "dimension": d})
+    assert identical(got, pe_oracle(list(x), tau, d))
+
+
+@pytest.mark.parametrize(
+    "x, params, want",
+    [
+        (np.arange(10.0), {"tau": 1, "dimension": 3}, -0.0),  # one pattern
+        ([1.0, 2.0], {"tau": 1, "dimension": 3}, NAN),  # n < dimension
+        ([3.0, 1.0, 2.0], {"tau": 1, "dimension": 3}, -0.0),  # one window
+        ([3.0, 1.0, 2.0, 0.0], {"tau": 2, "dimension": 3}, -0.0),  # tau beyond n - d
+        ([3.0, 1.0, 2.0, 0.0], {"dimension": 3}, NAN),
+        ([3.0, 1.0, 2.0, 0.0], {"tau": 1}, NAN),
+        ([3.0, 1.0, 2.0, 0.0], {"tau": 1, "dimension": BIG}, NAN),
+        ([3.0, 1.0, 2.0, 0.0], {"tau": BIG, "dimension": 2}, -0.0),
+        ([NAN, 1.0, NAN, 2.0], {"tau": 1, "dimension": 2}, math.log(3) - (2 / 3) * math.log(2)),
+    ],
+)
+def test_permutation_entropy_decisive_cases(x, params, want):
+    assert close(one("permutation_entropy", x, params), want)
+
+
+# ----------------------------------------------------- Lempel-Ziv
+
+
+def lz_oracle(x, b):
+    x = np.asarray(x, dtype=np.float64)
+    lo, hi = x.min(), x.max()
+    edges = np.array([i * ((hi - lo) / b) + lo for i in range(b)] + [hi])
+    sym = np.searchsorted(edges[1:], x, side="left")  # edges e_1..e_b below v
+    phrases, seen, i = 0, set(), 0
+    while i < len(sym):
+        j = i + 1
+        while tuple(sym[i:j]) in seen and j <= len(sym):
+            j += 1
+        if j > len(sym):
+            break
+        seen.add(tuple(sym[i:j]))
+        phrases += 1
+        i = j
+    return phrases / len(x)
+
+
+@pytest.mark.parametrize("b", [1, 2, 3, 10, 64])
+@pytest.mark.parametrize("kind", ["normal", "ties", "walk"])
+def test_lempel_ziv_matches_the_phrase_parse(b, kind):
+    x = series(kind, 300, b)
+    assert one("lempel_ziv_complexity", x, {"bins": b}) == lz_oracle(x, b)
+
+
+@pytest.mark.parametrize(
+    "x, bins, want",
+    [
+        ([5.0], 3, 1.0),
+        ([5.0] * 2, 3, 0.5),
+        ([5.0] * 3, 3, 2 / 3),
+        ([5.0] * 6, 3, 0.5),  # q(q+1)/2 <= n
+        ([], 3, NAN),
+        ([1.0, NAN, 2.0], 3, NAN),
+        ([1.0, INF, 2.0], 3, NAN),
+        ([1.0, 2.0, 1.0], 0, NAN),
+        ([1.0, 2.0, 1.0], "2", NAN),
+        ([1.0, 2.0, 1.0], None, NAN),
+        ([1.0, 2.0, 1.0, 2.0], 2.9, 0.75),  # phrases 0 | 1 | 01
+        ([1.0, 2.0, 1.0, 2.0], BIG, 0.75),
+        ([-1e308, 1e308, -1e308, 1e308], 2, 0.75),  # hi - lo overflows
+    ],
+)
+def test_lempel_ziv_decisive_cases(x, bins, want):
+    got = values("lempel_ziv_complexity", x, [{} if bins is None else {"bins": bins}])[0]
+    assert close(got, want)

@@ -5,6 +5,7 @@
 // the series itself needs: bin edges are computed on demand, only occupied
 // bins are counted, and the phrase trie keys its children by (node, symbol).
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -15,6 +16,7 @@
 
 #include "calculators/entropy.h"
 #include "calculators/registry.h"
+#include "calculators/template_matches.h"
 #include "helpers/params.h"
 #include "numeric/stats.h"
 
@@ -139,8 +141,302 @@ Values binned_entropy_sets(Series x, ParamSets params) {
     return out;
 }
 
+// ------------------------------------------------- approximate entropy
+
+// phi(k) = (sum over the N = n - k + 1 templates, in order, of ln(C_i / N)) / N,
+// where C_i counts the templates matching template i, itself included.
+double phi(const std::vector<std::uint64_t>& partners) {
+    const double count = static_cast<double>(partners.size());
+    double s = 0.0;
+    for (std::uint64_t c : partners) s += std::log(static_cast<double>(c + 1) / count);
+    return s / count;
+}
+
+// approximate_entropy: "m" (integer, negative as 0; default 0), "r" (real;
+// default NaN). A NaN sample: NaN. n <= m + 1 (the empty series included):
+// 0.0. A negative or NaN tolerance r * std (an infinite sample, a variance
+// that overflows, a missing r): NaN. A constant series: 0.0.
+Values approximate_entropy(SeriesContext& context, ParamSets params) {
+    const Series x = context.x();
+    const std::size_t n = x.size();
+    Values out(params.size(), NaN);
+    if (params.empty() || any_nan(x)) return out;
+    // Sets with one tolerance share one sweep over the template pairs, for
+    // every length they ask for.
+    struct Set {
+        std::uint64_t m;
+        double tol;
+    };
+    std::vector<Set> sets(params.size(), Set{0, NaN});
+    std::map<std::uint64_t, std::vector<std::uint64_t>> lengths_by_tol;  // tol bits -> lengths
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        const std::uint64_t m = helpers::count_param(params[i], "m");
+        // n <= m + 1 without forming m + 1.
+        if (n == 0 || m >= n - 1) {
+            out[i] = 0.0;
+            continue;
+        }
+        const double tol = helpers::real_param(params[i], "r") * std::sqrt(context.variance());
+        if (std::isnan(tol) || tol < 0.0) continue;
+        sets[i] = Set{m, tol};
+        auto& lengths = lengths_by_tol[std::bit_cast<std::uint64_t>(tol)];
+        if (m > 0) lengths.push_back(m);
+        lengths.push_back(m + 1);
+    }
+    for (auto& [bits, lengths] : lengths_by_tol) {
+        std::sort(lengths.begin(), lengths.end());
+        lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
+        const TemplateMatches matches = count_template_matches(x, std::bit_cast<double>(bits), lengths, true);
+        // phi of each length; phi(0) = 0 (every empty template matches).
+        std::map<std::uint64_t, double> phis{{0, 0.0}};
+        for (std::size_t q = 0; q < lengths.size(); ++q) phis[lengths[q]] = phi(matches.per_template[q]);
+        for (std::size_t i = 0; i < params.size(); ++i) {
+            if (std::isnan(sets[i].tol) || std::bit_cast<std::uint64_t>(sets[i].tol) != bits) continue;
+            out[i] = std::fabs(phis[sets[i].m] - phis[sets[i].m + 1]);
+        }
+    }
+    return out;
+}
+
+// ------------------------------------------------------ sample entropy
+
+// sample_entropy (no parameters): -ln(A / B), B and A the ordered pairs of
+// distinct matching templates of lengths 2 and 3 (templates of length 2 at
+// 0 .. n - 2, of length 3 at 0 .. n - 3) within 0.2 * std. Fewer than 4
+// samples, or any non-finite sample or an overflowing variance (NaN
+// tolerance): NaN. No length-2 match: NaN (0/0); no length-3 match: +inf.
+double sample_entropy_of(SeriesContext& context) {
+    const Series x = context.x();
+    if (x.size() < 4 || any_nan(x)) return NaN;
+    const double tol = std::sqrt(context.variance()) * 0.2;
+    if (std::isnan(tol)) return NaN;
+    constexpr std::uint64_t LENGTHS[] = {2, 3};
+    const TemplateMatches matches = count_template_matches(x, tol, LENGTHS, false);
+    // Exact integers (below 2^53 for any series that fits in memory).
+    const double b = 2.0 * static_cast<double>(matches.pairs[0]);
+    const double a = 2.0 * static_cast<double>(matches.pairs[1]);
+    return -std::log(a / b);
+}
+
+Values sample_entropy(SeriesContext& context, ParamSets) { return one(sample_entropy_of(context)); }
+
+// ------------------------------------------------ permutation entropy
+
+// Sort key of the ordinal patterns: every NaN first and equal to the others,
+// then the numbers by value with -0.0 equal to 0.0.
+std::int64_t pattern_key(double v) {
+    if (std::isnan(v)) return std::numeric_limits<std::int64_t>::min();
+    return stats::total_order_key(v + 0.0);
+}
+
+// A window's pattern is the list of its samples' ranks (a stable sort by
+// key, ties in index order), ordered as the base-d numbers of their digits,
+// which is lexicographic order. Up to 20 samples a pattern is numbered by
+// its Lehmer code: digit k counts the later samples that sort before sample
+// k, and sum digit_k * (d - 1 - k)! is the pattern's place in that order.
+constexpr std::size_t MAX_LEHMER = 20;  // 20! < 2^64
+
+std::uint64_t factorial(std::size_t k) {
+    std::uint64_t f = 1;
+    for (std::size_t i = 2; i <= k; ++i) f *= i;
+    return f;
+}
+
+// -sum p ln p over the patterns in ascending order, counts given in that
+// order, from -0.0.
+double pattern_entropy(const std::vector<std::uint64_t>& counts, std::uint64_t windows) {
+    const double total = static_cast<double>(windows);
+    double h = -0.0;
+    for (std::uint64_t c : counts) {
+        const double p = static_cast<double>(c) / total;
+        h += std::log(p) * p;
+    }
+    return -h;
+}
+
+// Counts of equal values, in ascending order, from a list sorted in place.
+template <class T>
+std::vector<std::uint64_t> run_lengths(std::vector<T>& v) {
+    std::sort(v.begin(), v.end());
+    std::vector<std::uint64_t> counts;
+    for (std::size_t k = 0; k < v.size();) {
+        std::size_t e = k + 1;
+        while (e < v.size() && v[e] == v[k]) ++e;
+        counts.push_back(e - k);
+        k = e;
+    }
+    return counts;
+}
+
+double permutation_entropy_lehmer(const std::vector<std::int64_t>& key, std::uint64_t tau, std::size_t d,
+                                  std::uint64_t windows) {
+    std::uint64_t weight[MAX_LEHMER];
+    for (std::size_t k = 0; k < d; ++k) weight[k] = factorial(d - 1 - k);
+    std::uint64_t digit[MAX_LEHMER];
+    auto direct = [&](std::size_t start) {
+        for (std::size_t k = 0; k < d; ++k) {
+            std::uint64_t c = 0;
+            for (std::size_t j = k + 1; j < d; ++j) c += key[start + j] < key[start + k] ? 1 : 0;
+            digit[k] = c;
+        }
+    };
+    auto code = [&] {
+        std::uint64_t c = 0;
+        for (std::size_t k = 0; k < d; ++k) c += digit[k] * weight[k];
+        return c;
+    };
+    // Dense counts when the patterns are few next to the windows.
+    const std::uint64_t patterns = factorial(d);
+    const bool dense = d <= 12 && patterns <= 8 * windows + 5040;
+    std::vector<std::uint32_t> table(dense ? patterns : 0, 0);
+    std::vector<std::uint64_t> codes;
+    if (!dense) codes.reserve(windows);
+    for (std::uint64_t w = 0; w < windows; ++w) {
+        if (tau == 1 && w > 0) {
+            // The window slides by one: drop the first sample's digit and
+            // let every remaining sample count the one that came in.
+            const std::int64_t in = key[w + d - 1];
+            for (std::size_t k = 0; k + 1 < d; ++k) digit[k] = digit[k + 1] + (in < key[w + k] ? 1 : 0);
+            digit[d - 1] = 0;
+        } else {
+            direct(w * tau);
+        }
+        if (dense)
+            ++table[code()];
+        else
+            codes.push_back(code());
+    }
+    std::vector<std::uint64_t> counts;
+    if (dense) {
+        for (std::uint32_t c : table)
+            if (c != 0) counts.push_back(c);
+    } else {
+        counts = run_lengths(codes);
+    }
+    return pattern_entropy(counts, windows);
+}
+
+// Patterns longer than 20 samples: rank lists kept whole, ordered
+// lexicographically.
+double permutation_entropy_ranks(const std::vector<std::int64_t>& key, std::uint64_t tau, std::size_t d,
+                                 std::uint64_t windows) {
+    std::map<std::vector<std::uint32_t>, std::uint64_t> counts;
+    std::vector<std::uint32_t> order(d), rank(d);
+    for (std::uint64_t w = 0; w < windows; ++w) {
+        const std::int64_t* k = key.data() + w * tau;
+        for (std::size_t i = 0; i < d; ++i) order[i] = static_cast<std::uint32_t>(i);
+        std::stable_sort(order.begin(), order.end(), [k](std::uint32_t a, std::uint32_t b) { return k[a] < k[b]; });
+        for (std::size_t p = 0; p < d; ++p) rank[order[p]] = static_cast<std::uint32_t>(p);
+        ++counts[rank];
+    }
+    std::vector<std::uint64_t> ordered;
+    ordered.reserve(counts.size());
+    for (const auto& kv : counts) ordered.push_back(kv.second);
+    return pattern_entropy(ordered, windows);
+}
+
+// permutation_entropy: "tau" (integer; below 1 gives NaN; default 0, so
+// NaN), "dimension" (integer; below 2 gives NaN; default 0, so NaN).
+// Windows of `dimension` consecutive samples starting every tau samples;
+// -sum p ln p over the ordinal patterns, added in ascending pattern order.
+// n < dimension: NaN. NaN samples rank lowest and give a value. One pattern
+// (a monotone series, a single window): -0.0.
+Values permutation_entropy(Series x, ParamSets params) {
+    const std::size_t n = x.size();
+    std::vector<std::int64_t> key;
+    std::map<std::pair<std::uint64_t, std::uint64_t>, double> done;
+    return map_sets(params, [&](Series s, const Params& p) {
+        const std::int64_t tau = helpers::int_param(p, "tau");
+        const std::int64_t dim = helpers::int_param(p, "dimension");
+        if (tau < 1 || dim < 2 || static_cast<std::uint64_t>(dim) > n) return NaN;
+        const std::uint64_t t = static_cast<std::uint64_t>(tau);
+        const std::size_t d = static_cast<std::size_t>(dim);
+        auto [it, fresh] = done.try_emplace({t, d}, 0.0);
+        if (!fresh) return it->second;
+        if (key.empty()) {
+            key.resize(n);
+            std::transform(s.begin(), s.end(), key.begin(), pattern_key);
+        }
+        const std::uint64_t windows = (n - d) / t + 1;
+        it->second = d <= MAX_LEHMER ? permutation_entropy_lehmer(key, t, d, windows)
+                                     : permutation_entropy_ranks(key, t, d, windows);
+        return it->second;
+    }, x);
+}
+
+// ------------------------------------------------ Lempel-Ziv complexity
+
+struct PairHash {
+    std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& p) const {
+        // splitmix64 finaliser of a mix of both ids.
+        std::uint64_t z = p.first * 0x9E3779B97F4A7C15ull ^ (p.second + 0x632BE59BD9B4E019ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return static_cast<std::size_t>(z ^ (z >> 31));
+    }
+};
+
+// Phrases of the series' symbols in `bins` equal-width bins, over n.
+double lempel_ziv(Series x, std::uint64_t bins, double lo, double hi) {
+    const std::size_t n = x.size();
+    const BinEdges edges(lo, hi, bins);
+    // Symbol: how many of the edges e_1 .. e_b lie below the sample, by a
+    // binary search over the edges computed on demand.
+    std::vector<std::uint64_t> symbol(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        std::uint64_t a = 0, b = bins;
+        while (a < b) {
+            const std::uint64_t mid = a + (b - a) / 2;
+            if (!(x[i] > edges.edge(mid + 1)))
+                b = mid;
+            else
+                a = mid + 1;
+        }
+        symbol[i] = a;
+    }
+    // The phrase trie: children by (node, symbol); node 0 is the root.
+    std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, std::uint64_t, PairHash> child;
+    child.reserve(n);
+    std::uint64_t nodes = 1, phrases = 0, node = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        auto [it, fresh] = child.try_emplace({node, symbol[i]}, nodes);
+        if (fresh) {
+            // A new phrase ends here; the next one starts at the root.
+            ++nodes;
+            ++phrases;
+            node = 0;
+        } else {
+            // The phrase goes on; one that runs off the end is not counted.
+            node = it->second;
+        }
+    }
+    return static_cast<double>(phrases) / static_cast<double>(n);
+}
+
+// lempel_ziv_complexity: "bins" (an Int or a Float read as an integer;
+// missing, another kind or below 1: NaN). The empty series, and any series
+// with a NaN or an infinity: NaN. A constant series has one symbol.
+Values lempel_ziv_complexity(Series x, ParamSets params) {
+    const bool undefined = x.empty() || !all_finite(x);
+    const double lo = undefined ? NaN : stats::min(x), hi = undefined ? NaN : stats::max(x);
+    std::map<std::uint64_t, double> done;
+    return map_sets(params, [&](Series s, const Params& p) {
+        const PVal* v = p.find("bins");
+        if (v == nullptr || (v->tag() != PVal::Int && v->tag() != PVal::Float)) return NaN;
+        const std::int64_t bins = helpers::int_param(p, "bins");
+        if (bins < 1 || undefined) return NaN;
+        auto [it, fresh] = done.try_emplace(static_cast<std::uint64_t>(bins), 0.0);
+        if (fresh) it->second = lempel_ziv(s, static_cast<std::uint64_t>(bins), lo, hi);
+        return it->second;
+    }, x);
+}
+
 constexpr Entry TABLE[] = {
+    {"approximate_entropy", approximate_entropy},
     {"binned_entropy", binned_entropy_sets},
+    {"lempel_ziv_complexity", lempel_ziv_complexity},
+    {"permutation_entropy", permutation_entropy},
+    {"sample_entropy", sample_entropy},
 };
 
 }  // namespace
