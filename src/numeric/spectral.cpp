@@ -1,0 +1,357 @@
+#include "numeric/spectral.h"
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <new>
+
+#include "numeric/stats.h"
+
+namespace spectral {
+
+namespace {
+
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+
+}  // namespace
+
+// ---- Plans ----------------------------------------------------------------
+
+class Plan {
+public:
+    Plan(fftw_plan p, Direction d) : plan(p), direction(d) {}
+    fftw_plan plan;
+    Direction direction;
+};
+
+Planner& PLANNER = *new Planner();  // never freed: plans may outlive any static
+
+namespace {
+
+// Made under the planner's lock. FFTW_ESTIMATE looks at the arrays only for
+// their alignment, so two scratch arrays from fftw_malloc stand in for every
+// later buffer (all of which come from fftw_malloc too).
+fftw_plan make_fftw_plan(Direction direction, std::size_t n) {
+    const std::size_t bins = n / 2 + 1;
+    double* real = static_cast<double*>(fftw_malloc(n * sizeof(double)));
+    auto* cplx = static_cast<fftw_complex*>(fftw_malloc(bins * sizeof(fftw_complex)));
+    fftw_plan p = nullptr;
+    if (real && cplx) {
+        // 64-bit dimensions: no length is too long to describe.
+        const fftw_iodim64 dim{static_cast<std::ptrdiff_t>(n), 1, 1};
+        p = direction == Direction::Forward
+                ? fftw_plan_guru64_dft_r2c(1, &dim, 0, nullptr, real, cplx, FFTW_ESTIMATE)
+                : fftw_plan_guru64_dft_c2r(1, &dim, 0, nullptr, cplx, real, FFTW_ESTIMATE);
+    }
+    fftw_free(real);
+    fftw_free(cplx);
+    if (!p) throw std::bad_alloc();
+    return p;
+}
+
+}  // namespace
+
+PlanRef Planner::get(Direction direction, std::size_t n) {
+    // Plans evicted here are released after the lock (their deleter takes it).
+    std::vector<PlanRef> dropped;
+    std::lock_guard lock(mutex_);
+    const Key key{n, direction};
+    if (const auto it = index_.find(key); it != index_.end()) {
+        lru_.splice(lru_.begin(), lru_, it->second);
+        return it->second->second;
+    }
+    PlanRef plan(new Plan(make_fftw_plan(direction, n), direction), [](const Plan* p) {
+        std::lock_guard relock(PLANNER.mutex());
+        fftw_destroy_plan(p->plan);
+        delete p;
+    });
+    lru_.emplace_front(key, plan);
+    index_.emplace(key, lru_.begin());
+    points_ += n;
+    while (lru_.size() > 1 && (lru_.size() > MAX_PLANS || points_ > MAX_POINTS)) {
+        auto& [old_key, old_plan] = lru_.back();
+        points_ -= old_key.n;
+        index_.erase(old_key);
+        dropped.push_back(std::move(old_plan));
+        lru_.pop_back();
+        ++evicted_;
+    }
+    // FFTW remembers every problem it has solved. Forgetting bounds that
+    // memory when many lengths pass through; FFTW_ESTIMATE decides again
+    // exactly as before, so later plans are the same.
+    if (evicted_ >= MAX_PLANS) {
+        fftw_forget_wisdom();
+        evicted_ = 0;
+    }
+    return plan;
+}
+
+void Planner::clear() {
+    Lru dropped;  // released after the lock
+    std::lock_guard lock(mutex_);
+    dropped.swap(lru_);
+    index_.clear();
+    points_ = 0;
+    fftw_forget_wisdom();
+    evicted_ = 0;
+}
+
+std::size_t Planner::cached() const {
+    std::lock_guard lock(mutex_);
+    return lru_.size();
+}
+
+// ---- Scratch --------------------------------------------------------------
+
+namespace {
+
+// A growable fftw_malloc array (FFTW's alignment). Each thread keeps its own;
+// one above KEEP elements is freed after the call that needed it.
+template <class T>
+class Buffer {
+public:
+    static constexpr std::size_t KEEP = std::size_t{1} << 16;
+    Buffer() = default;
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
+    ~Buffer() { fftw_free(p_); }
+
+    T* get(std::size_t n) {
+        if (n > cap_) {
+            fftw_free(p_);
+            p_ = nullptr;
+            cap_ = 0;
+            p_ = static_cast<T*>(fftw_malloc(std::max<std::size_t>(n, 1) * sizeof(T)));
+            if (!p_) throw std::bad_alloc();
+            cap_ = n;
+        }
+        return p_;
+    }
+    void trim() {
+        if (cap_ > KEEP) {
+            fftw_free(p_);
+            p_ = nullptr;
+            cap_ = 0;
+        }
+    }
+
+private:
+    T* p_ = nullptr;
+    std::size_t cap_ = 0;
+};
+
+struct Scratch {
+    Buffer<double> real;
+    Buffer<fftw_complex> cplx;
+};
+
+// The calling thread's scratch, trimmed when the call is done. No routine
+// below holds one while calling another that takes one.
+class ScratchUse {
+public:
+    ScratchUse() : s_(scratch()) {}
+    ~ScratchUse() {
+        s_.real.trim();
+        s_.cplx.trim();
+    }
+    Scratch* operator->() { return &s_; }
+
+private:
+    static Scratch& scratch() {
+        thread_local Scratch s;
+        return s;
+    }
+    Scratch& s_;
+};
+
+// True when every element equals p[0] (false when p[0] is NaN). Blocks of
+// branch-free compares, one test per block.
+bool all_equal(const double* p, std::size_t n) {
+    const double a = p[0];
+    constexpr std::size_t BLOCK = 256;
+    for (std::size_t i = 0; i < n; i += BLOCK) {
+        const std::size_t end = std::min(n, i + BLOCK);
+        bool same = true;
+        for (std::size_t j = i; j < end; ++j) same &= (p[j] == a);
+        if (!same) return false;
+    }
+    return a == a;
+}
+
+// The mean to remove before a transform: the common value of a constant
+// run (so its deviations are exactly 0), else the rounded sum over n.
+double centre(const double* p, std::size_t n, double sum) {
+    return all_equal(p, n) ? p[0] : sum / static_cast<double>(n);
+}
+
+// In place: buf (n reals, a scratch array) becomes its demeaned copy, and
+// out receives the n/2 + 1 bins of its transform with bin 0 the compensated
+// sum of the values it held. A non-finite mean is not removed.
+void rfft_in_place(const Plan& plan, double* buf, std::size_t n, fftw_complex* out) {
+    const double sum = stats::sum(Series(buf, n));
+    double mean = centre(buf, n, sum);
+    if (!std::isfinite(mean)) mean = 0.0;
+    for (std::size_t i = 0; i < n; ++i) buf[i] -= mean;
+    fftw_execute_dft_r2c(plan.plan, buf, out);
+    out[0][0] = sum;
+    out[0][1] = 0.0;
+}
+
+}  // namespace
+
+// ---- One-sided FFT --------------------------------------------------------
+
+std::vector<Complex> rfft(Series x) {
+    const std::size_t n = x.size();
+    if (n == 0) return {};
+    const std::size_t bins = n / 2 + 1;
+    const PlanRef plan = PLANNER.get(Direction::Forward, n);
+    ScratchUse s;
+    double* buf = s->real.get(n);
+    fftw_complex* out = s->cplx.get(bins);
+    std::copy(x.begin(), x.end(), buf);
+    rfft_in_place(*plan, buf, n, out);
+    std::vector<Complex> result(bins);
+    for (std::size_t k = 0; k < bins; ++k) result[k] = Complex(out[k][0], out[k][1]);
+    return result;
+}
+
+// ---- Autocovariance and autocorrelations ----------------------------------
+
+std::vector<double> acovf_adjusted(Series x, std::uint64_t nlags) {
+    const std::size_t n = x.size();
+    if (n == 0) return {};
+    const std::size_t lags = std::min<std::uint64_t>(nlags, n - 1) + 1;
+    // The circular correlation of the zero-padded series equals the linear
+    // one once the padding is at least n.
+    const std::size_t m = std::bit_ceil(2 * n);
+    const PlanRef forward = PLANNER.get(Direction::Forward, m);
+    const PlanRef backward = PLANNER.get(Direction::Backward, m);
+    ScratchUse s;
+    double* buf = s->real.get(m);
+    fftw_complex* spec = s->cplx.get(m / 2 + 1);
+    const double mean = centre(x.data(), n, stats::sum(x));
+    for (std::size_t i = 0; i < n; ++i) buf[i] = x[i] - mean;
+    std::fill(buf + n, buf + m, 0.0);
+    fftw_execute_dft_r2c(forward->plan, buf, spec);
+    for (std::size_t k = 0; k <= m / 2; ++k) {
+        const double re = spec[k][0], im = spec[k][1];
+        spec[k][0] = re * re + im * im;
+        spec[k][1] = 0.0;
+    }
+    fftw_execute_dft_c2r(backward->plan, spec, buf);
+    const double inv_m = 1.0 / static_cast<double>(m);
+    std::vector<double> acov(lags);
+    for (std::size_t k = 0; k < lags; ++k) acov[k] = (buf[k] * inv_m) / static_cast<double>(n - k);
+    return acov;
+}
+
+std::vector<double> acf_from_acovf(std::span<const double> acov, std::uint64_t nlags) {
+    if (acov.empty()) return {};
+    const std::size_t lags = std::min<std::uint64_t>(nlags, acov.size() - 1) + 1;
+    const double r0 = acov[0];
+    std::vector<double> r(lags, NaN);
+    if (std::isfinite(r0) && r0 != 0.0)
+        for (std::size_t k = 0; k < lags; ++k) r[k] = acov[k] / r0;
+    return r;
+}
+
+std::vector<double> acf_adjusted(Series x, std::uint64_t nlags) {
+    return acf_from_acovf(acovf_adjusted(x, nlags), nlags);
+}
+
+std::vector<double> pacf_from_acovf(std::span<const double> r, std::uint64_t nlags) {
+    const std::size_t lags = r.empty() ? 0 : std::min<std::uint64_t>(nlags, r.size() - 1);
+    std::vector<double> out(lags + 1, NaN);
+    out[0] = 1.0;
+    if (lags == 0 || !std::isfinite(r[0]) || r[0] == 0.0) return out;
+    std::vector<double> phi(lags + 1, 0.0), prev(lags + 1, 0.0);
+    double v = r[0];
+    for (std::size_t k = 1; k <= lags; ++k) {
+        if (!std::isfinite(r[k]) || v == 0.0) break;
+        double num = r[k];
+        for (std::size_t j = 1; j < k; ++j) num = num - prev[j] * r[k - j];
+        const double phi_kk = num / v;
+        phi[k] = phi_kk;
+        for (std::size_t j = 1; j < k; ++j) phi[j] = prev[j] - prev[k - j] * phi_kk;
+        out[k] = phi_kk;
+        std::copy(phi.begin(), phi.begin() + static_cast<std::ptrdiff_t>(k) + 1, prev.begin());
+        v = v * (1.0 - phi_kk * phi_kk);
+    }
+    return out;
+}
+
+std::vector<double> pacf_ld(Series x, std::uint64_t nlags) {
+    return pacf_from_acovf(acovf_adjusted(x, nlags), nlags);
+}
+
+// ---- Welch ------------------------------------------------------------------
+
+namespace {
+
+constexpr std::size_t MAX_SEGMENT = 256;
+
+struct Window {
+    std::vector<double> w;
+    double scale;
+};
+
+// The periodic Hann window of each segment length, and 1 / sum(w^2), made
+// once per length for the process.
+const Window& hann(std::size_t nperseg) {
+    static std::array<std::once_flag, MAX_SEGMENT + 1> once;
+    static std::array<Window, MAX_SEGMENT + 1> windows;
+    std::call_once(once[nperseg], [nperseg] {
+        Window& win = windows[nperseg];
+        win.w.resize(nperseg);
+        if (nperseg == 1) {
+            win.w[0] = 1.0;
+        } else {
+            const double len = static_cast<double>(nperseg);
+            for (std::size_t i = 0; i < nperseg; ++i)
+                win.w[i] = 0.5 - std::cos((static_cast<double>(i) * 6.283185307179586) / len) * 0.5;
+        }
+        double squares = -0.0;
+        for (double v : win.w) squares += v * v;
+        win.scale = 1.0 / squares;
+    });
+    return windows[nperseg];
+}
+
+}  // namespace
+
+std::vector<double> welch_psd(Series x) {
+    const std::size_t n = x.size();
+    if (n == 0) return {};
+    const std::size_t nperseg = std::min(n, MAX_SEGMENT);
+    const std::size_t noverlap = nperseg / 2, step = nperseg - noverlap, nfreq = noverlap + 1;
+    const std::size_t nseg = (n - noverlap) / step;
+    const Window& win = hann(nperseg);
+    const PlanRef plan = PLANNER.get(Direction::Forward, nperseg);
+    ScratchUse s;
+    double* seg = s->real.get(nperseg);
+    fftw_complex* bins = s->cplx.get(nfreq);
+    std::vector<double> psd(nfreq, 0.0);
+    for (std::size_t g = 0; g < nseg; ++g) {
+        const double* src = x.data() + g * step;
+        const double mu = centre(src, nperseg, stats::sum(Series(src, nperseg)));
+        for (std::size_t i = 0; i < nperseg; ++i) seg[i] = (src[i] - mu) * win.w[i];
+        rfft_in_place(*plan, seg, nperseg, bins);
+        for (std::size_t k = 0; k < nfreq; ++k) {
+            const double re = bins[k][0], im = bins[k][1];
+            psd[k] = (re * re + im * im) * win.scale + psd[k];
+        }
+    }
+    const double segments = static_cast<double>(nseg);
+    for (double& p : psd) p = p / segments;
+    // One-sided: the negative frequencies fold onto the positive ones, all
+    // but bin 0 and the Nyquist bin of an even segment.
+    const std::size_t last = nperseg % 2 == 0 ? nfreq - 1 : nfreq;
+    for (std::size_t k = 1; k < last; ++k) psd[k] = psd[k] + psd[k];
+    return psd;
+}
+
+}  // namespace spectral

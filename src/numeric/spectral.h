@@ -1,0 +1,121 @@
+// Spectra: the process-wide FFT planner, the one-sided FFT of a real series,
+// the adjusted autocovariance and autocorrelation, the Levinson-Durbin
+// partial autocorrelation and Welch's power spectral density.
+//
+// Transforms run on FFTW. Its planner is not thread-safe but its plans are:
+// plans are made under PLANNER's lock and executed outside it, with FFTW's
+// new-array functions on fftw_malloc buffers (the alignment every plan is
+// made for). Plans are made with FFTW_ESTIMATE only, which chooses by
+// operation counts, never by timing: a length always gets the same plan, so
+// a result never depends on which thread, call or batch made the plan, nor
+// on whether the plan was dropped from the bounded cache and made again.
+//
+// Values derived from a transform carry the transform's rounding (a few ulps
+// of the largest bin); everything else is the stated arithmetic.
+#pragma once
+
+#include <complex>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <unordered_map>
+#include <vector>
+
+namespace spectral {
+
+using Series = std::span<const double>;
+using Complex = std::complex<double>;
+
+// Real-to-complex forward transform of n reals to n/2 + 1 bins, or the
+// complex-to-real backward transform of n/2 + 1 bins to n reals (both
+// unnormalised).
+enum class Direction : std::uint8_t { Forward, Backward };
+
+// One FFTW plan; destroyed (under the planner's lock) when the cache and
+// every caller have let go of it.
+class Plan;
+using PlanRef = std::shared_ptr<const Plan>;
+
+// The cache of plans, least recently used dropped first once it holds more
+// than MAX_PLANS plans or more than MAX_POINTS summed transform lengths (the
+// plan just asked for always stays). Never destroyed.
+class Planner {
+public:
+    static constexpr std::size_t MAX_PLANS = 64;
+    static constexpr std::size_t MAX_POINTS = std::size_t{1} << 23;
+
+    // The plan for a transform of length n >= 1, made on first request.
+    PlanRef get(Direction direction, std::size_t n);
+    // Drops every cached plan (plans in use live until released).
+    void clear();
+    std::size_t cached() const;
+
+    // The planner's lock: every FFTW call but the new-array executes.
+    std::mutex& mutex() const { return mutex_; }
+
+private:
+    struct Key {
+        std::size_t n;
+        Direction direction;
+        bool operator==(const Key&) const = default;
+    };
+    struct KeyHash {
+        std::size_t operator()(const Key& k) const { return k.n * 2 + static_cast<std::size_t>(k.direction); }
+    };
+    using Lru = std::list<std::pair<Key, PlanRef>>;
+
+    mutable std::mutex mutex_;
+    Lru lru_;  // most recently used first
+    std::unordered_map<Key, Lru::iterator, KeyHash> index_;
+    std::size_t points_ = 0;
+    std::size_t evicted_ = 0;  // since FFTW last forgot its wisdom
+};
+
+extern Planner& PLANNER;
+
+// One-sided FFT of the series: n/2 + 1 bins of the transform of x - mean
+// (no zeros appended), bin 0 replaced by (stats::sum(x), 0). The mean is
+// stats::sum(x) / n, or x_0 when every sample equals x_0 (so a constant
+// series has exactly zero bins past 0), and 0.0 when not finite. Empty for
+// an empty series.
+std::vector<Complex> rfft(Series x);
+
+// Adjusted autocovariance acov_k = sum_i d_i d_{i+k} / (n - k) for lags
+// 0 .. min(nlags, n - 1), with d = x - mean (mean as in rfft, without the
+// finiteness test), by one transform of d zero-padded to the power of two
+// >= 2n and one backward transform of its power spectrum. A lag's value does
+// not depend on nlags. Empty for an empty series.
+std::vector<double> acovf_adjusted(Series x, std::uint64_t nlags);
+
+// acov_k / acov_0 for the lags of `acov` up to nlags; all NaN (same length)
+// unless acov_0 is finite and nonzero. Empty for an empty acov.
+std::vector<double> acf_from_acovf(std::span<const double> acov, std::uint64_t nlags);
+std::vector<double> acf_adjusted(Series x, std::uint64_t nlags);
+
+// Partial autocorrelation at lags 0 .. min(nlags, acov.size() - 1) by the
+// Levinson-Durbin recursion on the autocovariance: [1.0, phi_11, phi_22, ...];
+// entries after the recursion stops (a non-finite autocovariance, a zero
+// prediction error) are NaN, and so is every entry past 0 when acov_0 is
+// zero or not finite. [1.0] for nlags 0 or an empty acov.
+std::vector<double> pacf_from_acovf(std::span<const double> acov, std::uint64_t nlags);
+std::vector<double> pacf_ld(Series x, std::uint64_t nlags);
+
+// Welch's density: periodic Hann window, segments of nperseg = min(n, 256)
+// samples overlapping by nperseg / 2 (a partial last segment is dropped),
+// each segment's mean removed (the segment's value when constant), density
+// scaling for a sampling frequency of 1, the mean over segments, one-sided
+// (every bin doubled but 0 and, for an even nperseg, the last). nperseg/2 + 1
+// values; empty for an empty series.
+std::vector<double> welch_psd(Series x);
+
+// A value at lag/bin k of a list, NaN past its end (lists are never padded
+// to a parameter's size).
+inline double at_or_nan(std::span<const double> v, std::uint64_t k) {
+    return k < v.size() ? v[k] : std::numeric_limits<double>::quiet_NaN();
+}
+
+}  // namespace spectral
