@@ -1,5 +1,6 @@
 #include "calculators/context.h"
 
+#include "numeric/spectral.h"
 #include "numeric/stats.h"
 
 namespace calculators {
@@ -35,6 +36,18 @@ double SeriesContext::max() {
 
 double SeriesContext::min() {
     return lazy(min_, [&] { return stats::min(x_); });
+}
+
+std::span<const std::complex<double>> SeriesContext::rfft() {
+    return lazy(rfft_, [&] { return spectral::rfft(x_); });
+}
+
+std::span<const double> SeriesContext::acovf() {
+    return lazy(acovf_, [&] { return spectral::acovf_adjusted(x_, x_.empty() ? 0 : x_.size() - 1); });
+}
+
+std::span<const double> SeriesContext::welch() {
+    return lazy(welch_, [&] { return spectral::welch_psd(x_); });
 }
 
 }  // namespace calculators

@@ -12,6 +12,7 @@
 // (an FFT, an autocorrelation, a density) adds it as one more lazy slot.
 #pragma once
 
+#include <complex>
 #include <optional>
 #include <span>
 #include <vector>
@@ -43,6 +44,14 @@ public:
     // stats::max and stats::min of the series.
     double max();
     double min();
+    // spectral::rfft of the series.
+    std::span<const std::complex<double>> rfft();
+    // spectral::acovf_adjusted of the series at every lag 0 .. n - 1; a
+    // lag's value does not depend on how many lags are computed, so any
+    // prefix is what a shorter request gives.
+    std::span<const double> acovf();
+    // spectral::welch_psd of the series.
+    std::span<const double> welch();
 
 private:
     // The slot's value, made by make() on first use.
@@ -56,6 +65,8 @@ private:
     std::optional<std::vector<double>> sorted_;
     std::optional<helpers::UniqueCounts> distinct_;
     std::optional<double> mean_, variance_, max_, min_;
+    std::optional<std::vector<std::complex<double>>> rfft_;
+    std::optional<std::vector<double>> acovf_, welch_;
 };
 
 }  // namespace calculators

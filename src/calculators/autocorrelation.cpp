@@ -1,0 +1,183 @@
+// How a series depends on lagged copies of itself: autocorrelation at one
+// lag, aggregated autocorrelations, partial autocorrelation, the c3
+// nonlinearity and the time-reversal asymmetry.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "calculators/registry.h"
+#include "helpers/agg.h"
+#include "helpers/params.h"
+#include "numeric/spectral.h"
+
+namespace calculators {
+
+namespace {
+
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+
+// The largest value of a count key over the sets; 0 without sets.
+std::uint64_t largest(ParamSets params, std::string_view key) {
+    std::uint64_t m = 0;
+    for (const Params& p : params) m = std::max(m, helpers::count_param(p, key));
+    return m;
+}
+
+// ---- autocorrelation --------------------------------------------------------
+
+// "lag" (signed; default 0). Lag k >= 0: sum_i (x_{i+k} - m)(x_i - m) over
+// v (n - k), NaN for k >= n. Lag -1 pairs every sample with the last one;
+// lag -n pairs every sample with itself (both over v (n + |k|)); other
+// negative lags are NaN. A variance within 1e-8 of 0 (constant series) or
+// NaN (empty, non-finite) gives NaN.
+double autocorrelation_at(SeriesContext& c, std::int64_t lag) {
+    const Series x = c.x();
+    const std::size_t n = x.size();
+    const bool negative = lag < 0;
+    // |lag| as unsigned: -2^63 has no signed magnitude.
+    const std::uint64_t mag = negative ? std::uint64_t{0} - static_cast<std::uint64_t>(lag)
+                                       : static_cast<std::uint64_t>(lag);
+    if (!negative && mag >= n) return NaN;
+    if (negative && mag != 1 && mag != n) return NaN;
+    const double m = c.mean(), v = c.variance();
+    if (std::fabs(v) <= 1e-8) return NaN;
+    if (!negative) {
+        double s = 0.0;
+        for (std::size_t i = 0; i + mag < n; ++i) s += (x[i + mag] - m) * (x[i] - m);
+        return s / (v * static_cast<double>(n - mag));
+    }
+    if (n == 0) return NaN;
+    const double divisor = (static_cast<double>(mag) + static_cast<double>(n)) * v;
+    double s = -0.0;
+    if (mag == 1) {
+        const double last = x[n - 1] - m;
+        for (double xi : x) s += (xi - m) * last;
+    } else {
+        for (double xi : x) s += (xi - m) * (xi - m);
+    }
+    return s / divisor;
+}
+
+Values autocorrelation(SeriesContext& c, ParamSets params) {
+    Values out(params.size());
+    for (std::size_t i = 0; i < params.size(); ++i) out[i] = autocorrelation_at(c, helpers::int_param(params[i], "lag"));
+    return out;
+}
+
+// ---- agg_autocorrelation ----------------------------------------------------
+
+// "maxlag" (default 0), "f_agg" (no aggregation: NaN). The aggregation of
+// the autocorrelations at lags 1 .. min(maxlag, n - 1). A series without
+// spread (|v| < 1e-10, one finite sample) aggregates zeros; an undefined
+// autocorrelation (empty, non-finite, constant) aggregates maxlag NaNs.
+Values agg_autocorrelation(SeriesContext& c, ParamSets params) {
+    const std::uint64_t maxlag = largest(params, "maxlag");
+    const std::size_t n = c.size();
+    // A NaN variance (empty or non-finite series) fails the test, so a lone
+    // non-finite sample is not taken for a series without spread.
+    const bool flat = std::fabs(c.variance()) < 1e-10;
+    std::vector<double> a;
+    bool undefined = false;
+    if (flat) {
+        a.assign(std::min<std::uint64_t>(n, maxlag), 0.0);
+    } else {
+        const std::span<const double> acov = c.acovf();
+        const double r0 = acov.empty() ? NaN : acov[0];
+        undefined = !std::isfinite(r0) || r0 == 0.0;
+        if (!undefined) {
+            const std::size_t lags = std::min<std::uint64_t>(maxlag, n - 1);
+            a.resize(lags);
+            for (std::size_t k = 0; k < lags; ++k) a[k] = acov[k + 1] / r0;
+        }
+    }
+    Values out(params.size());
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        const std::uint64_t k = helpers::count_param(params[i], "maxlag");
+        const Agg agg = Agg::parse(helpers::text_param(params[i], "f_agg"));
+        // Every aggregation of k >= 1 NaNs equals that of one NaN (ddof 0).
+        static constexpr double ONE_NAN[1] = {NaN};
+        const std::span<const double> data = undefined ? std::span<const double>(ONE_NAN, std::min<std::uint64_t>(k, 1))
+                                                       : std::span<const double>(a).first(std::min<std::uint64_t>(a.size(), k));
+        out[i] = Agg::apply_with_ddof(agg, data, 0.0);
+    }
+    return out;
+}
+
+// ---- partial_autocorrelation ------------------------------------------------
+
+// "lag" (default 0). Levinson-Durbin on the adjusted autocovariance, run
+// only to the largest requested lag below floor(n / 2); lags at or above
+// floor(n / 2) are NaN. Lag 0 is 1.0 when the call's lags reach 1 or more
+// and n >= 4, else NaN. A constant series gives [1.0, NaN, ...].
+Values partial_autocorrelation(SeriesContext& c, ParamSets params) {
+    const std::size_t n = c.size();
+    Values out(params.size(), NaN);
+    if (n < 4) return out;  // floor(n / 2) - 1 <= 0: no lag to estimate
+    const std::uint64_t half = n / 2;
+    // Whether any lag >= 1 is asked (a lag at or above half counts too: lag
+    // 0 is then read from a recursion that reaches half - 1 >= 1).
+    const std::uint64_t asked = largest(params, "lag");
+    if (asked == 0) return out;
+    std::uint64_t reach = 0;
+    for (const Params& p : params) {
+        const std::uint64_t lag = helpers::count_param(p, "lag");
+        if (lag < half) reach = std::max(reach, lag);
+    }
+    // Lag 0 alone needs no transform: it is 1.0 whatever the series.
+    const std::vector<double> pacf = reach == 0 ? std::vector<double>{1.0} : spectral::pacf_from_acovf(c.acovf(), reach);
+    for (std::size_t i = 0; i < params.size(); ++i)
+        out[i] = spectral::at_or_nan(pacf, helpers::count_param(params[i], "lag"));
+    return out;
+}
+
+// ---- c3 and time-reversal asymmetry -----------------------------------------
+
+// "lag" (default 0). mean of x_{i+2l} x_{i+l} x_i over i < n - 2l; 0.0 when
+// n <= 2l (the empty series included).
+double c3_at(Series x, std::uint64_t l) {
+    const std::size_t n = x.size();
+    // n <= 2l as l >= ceil(n / 2): no lag overflows.
+    if (l >= n - n / 2) return 0.0;
+    const std::size_t terms = n - 2 * l;
+    double s = -0.0;
+    for (std::size_t i = 0; i < terms; ++i) s += (x[i + 2 * l] * x[i + l]) * x[i];
+    return s / static_cast<double>(terms);
+}
+
+// "lag" (default 0). mean of x_{i+2l}^2 x_{i+l} - x_{i+l} x_i^2 over
+// i < n - 2l; 0.0 when n <= 2l.
+double time_reversal_at(Series x, std::uint64_t l) {
+    const std::size_t n = x.size();
+    if (l >= n - n / 2) return 0.0;
+    const std::size_t terms = n - 2 * l;
+    double s = -0.0;
+    for (std::size_t i = 0; i < terms; ++i) {
+        const double a = x[i + 2 * l], b = x[i + l], d = x[i];
+        s += (a * a) * b - (b * d) * d;
+    }
+    return s / static_cast<double>(terms);
+}
+
+Values c3(Series x, ParamSets params) {
+    return map_sets(params, [](Series s, const Params& p) { return c3_at(s, helpers::count_param(p, "lag")); }, x);
+}
+
+Values time_reversal_asymmetry_statistic(Series x, ParamSets params) {
+    return map_sets(params, [](Series s, const Params& p) { return time_reversal_at(s, helpers::count_param(p, "lag")); }, x);
+}
+
+constexpr Entry TABLE[] = {
+    {"autocorrelation", autocorrelation},
+    {"agg_autocorrelation", agg_autocorrelation},
+    {"partial_autocorrelation", partial_autocorrelation},
+    {"c3", c3},
+    {"time_reversal_asymmetry_statistic", time_reversal_asymmetry_statistic},
+};
+
+}  // namespace
+
+constinit const std::span<const Entry> AUTOCORRELATION_ENTRIES{TABLE};
+
+}  // namespace calculators
