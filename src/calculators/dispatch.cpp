@@ -94,6 +94,8 @@ const std::span<const Entry>* const FAMILIES[] = {
     &PEAK_ENTRIES,
     &OTHER_ENTRIES,
     &ENTROPY_ENTRIES,
+    &AUTOCORRELATION_ENTRIES,
+    &SPECTRAL_ENTRIES,
 };
 
 // The shortest name is "c3", the longest

@@ -1,0 +1,137 @@
+"""Spectral calculators against numpy.fft, scipy.signal.welch and hand-derived values."""
+import math
+import warnings
+
+import numpy as np
+import pytest
+import scipy.signal
+
+from selquor_rs import compute_feature, extract_batch
+
+NAN, INF, I64_MAX = float("nan"), float("inf"), 2**63 - 1
+RNG = np.random.default_rng(20240611)
+LENGTHS = [1, 2, 3, 4, 7, 16, 97, 256, 257, 300, 384, 1000, 1024, 4099]
+
+
+def run(name, x, *sets):
+    return compute_feature(name, np.asarray(x, dtype=np.float64), list(sets))
+
+
+@pytest.mark.parametrize("n", LENGTHS)
+def test_fft_coefficient_matches_numpy_rfft(n):
+    x = RNG.normal(2.0, 1.0, n)
+    f = np.fft.rfft(x)
+    bins = sorted({0, len(f) // 2, len(f) - 1, min(1, len(f) - 1)})
+    sets = [{"coeff": b, "attr": a} for b in bins for a in ("real", "imag", "abs")]
+    want = [{"real": f[b].real, "imag": f[b].imag, "abs": abs(f[b])}[a] for b in bins for a in ("real", "imag", "abs")]
+    # Transform rounding: a few ulps of the largest bin per log2(n) stage.
+    np.testing.assert_allclose(run("fft_coefficient", x, *sets), want, rtol=0, atol=1e-13 * np.abs(f).max())
+    angles = run("fft_coefficient", x, *({"coeff": b, "attr": "angle"} for b in bins))
+    np.testing.assert_allclose(angles, np.angle(f[bins], deg=True), rtol=0, atol=1e-8)
+    assert math.isnan(run("fft_coefficient", x, {"coeff": len(f), "attr": "real"})[0])
+
+
+@pytest.mark.parametrize("sets, want", [
+    ([{"coeff": 0, "attr": "real"}, {"coeff": 0, "attr": "imag"}], [10.0, 0.0]),
+    ([{"coeff": 1, "attr": "abs"}, {"coeff": 1, "attr": "angle"}], [math.sqrt(8), 135.0]),   # bin 1 is -2 + 2i
+    ([{"coeff": 2, "attr": "real"}, {"coeff": 3, "attr": "real"}, {"coeff": I64_MAX, "attr": "abs"}], [-2.0, NAN, NAN]),
+    ([{"coeff": -4, "attr": "real"}, {"coeff": 1}, {"coeff": 1, "attr": True}, {"coeff": 1, "attr": "Real"}],
+     [10.0, NAN, NAN, NAN]),  # a negative bin reads bin 0
+])
+def test_fft_coefficient_of_one_two_three_four(sets, want):
+    np.testing.assert_allclose(run("fft_coefficient", [1, 2, 3, 4], *sets), want, rtol=1e-15, atol=1e-15)
+
+
+def spectral_moments(x):
+    a = np.abs(np.fft.rfft(x))
+    i = np.arange(len(a), dtype=np.float64)
+    m1, m2, m3, m4 = (np.dot(i**k, a) / a.sum() for k in (1, 2, 3, 4))
+    v = m2 - m1 * m1
+    return {"centroid": m1, "variance": v,
+            "skew": (m3 - 3 * m1 * v - m1**3) / v**1.5 if v >= 0.5 else NAN,
+            "kurtosis": (m4 - 4 * m1 * m3 + 6 * m1**2 * m2 - 3 * m1**4) / v**2 if v >= 0.5 else NAN}
+
+
+AGGTYPES = ["centroid", "variance", "skew", "kurtosis"]
+
+
+@pytest.mark.parametrize("x", [RNG.normal(size=1000), np.sin(np.arange(300) * 0.3) + 5, np.arange(9.0)])
+def test_fft_aggregated_matches_numpy_moments(x):
+    want = spectral_moments(x)
+    got = run("fft_aggregated", x, *({"aggtype": a} for a in AGGTYPES))
+    np.testing.assert_allclose(got, [want[a] for a in AGGTYPES], rtol=1e-10)
+
+
+@pytest.mark.parametrize("x, want", [
+    ([2.0, 2.0, 2.0, 2.0], [0.0, 0.0, NAN, NAN]),   # only bin 0: variance 0 < 0.5
+    (np.full(7, 0.1), [0.0, 0.0, NAN, NAN]),         # constant: exactly zero bins past 0
+    ([0.0, 0.0, 0.0], [NAN] * 4),                    # nothing to weigh
+    ([], [NAN] * 4),
+])
+def test_fft_aggregated_without_spread(x, want):
+    np.testing.assert_equal(run("fft_aggregated", x, *({"aggtype": a} for a in AGGTYPES)), want)
+    assert math.isnan(run("fft_aggregated", [1.0, 5.0, 2.0], {"aggtype": "mean"})[0])
+
+
+def scipy_welch(x):
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        return scipy.signal.welch(x, nperseg=min(len(x), 256))[1]
+
+
+@pytest.mark.parametrize("n", LENGTHS + [5000])
+def test_spkt_welch_density_matches_scipy_welch(n):
+    x = RNG.normal(-1.0, 3.0, n)
+    want = scipy_welch(x)
+    got = run("spkt_welch_density", x, *({"coeff": k} for k in range(len(want) + 1)))
+    np.testing.assert_allclose(got[:-1], want, rtol=1e-10, atol=1e-13 * want.max())
+    assert math.isnan(got[-1])
+
+
+@pytest.mark.parametrize("x, coeffs, want", [
+    ([5.0], [0], [0.0]),
+    ([1.0, 3.0], [0, 1], [1.0, 1.0]),                      # even segment of 2: nothing doubled
+    ([1.0, 2.0, 4.0], [0, 1], [8 / 9, 31 / 9]),            # odd segment of 3: bin 1 doubled
+    (np.full(300, 0.1), [0, 1, 100], [0.0, 0.0, 0.0]),     # constant segments are exactly zero
+    ([], [0], [NAN]),
+])
+def test_spkt_welch_density_hand_derived(x, coeffs, want):
+    np.testing.assert_allclose(run("spkt_welch_density", x, *({"coeff": c} for c in coeffs)), want,
+                               rtol=1e-14, atol=0)
+
+
+def test_spkt_welch_density_keeps_the_order_of_sets_and_drops_the_partial_segment():
+    x = RNG.normal(size=300)
+    p = scipy_welch(x[:50])
+    np.testing.assert_allclose(run("spkt_welch_density", x[:50], {"coeff": 0}, {"coeff": 10_000}, {"coeff": 1}),
+                               [p[0], NAN, p[1]], rtol=1e-12)
+    # Samples after the last whole segment are unused: 300 reads as 256, bit for bit.
+    sets = [{"coeff": k} for k in range(129)]
+    assert run("spkt_welch_density", x, *sets) == run("spkt_welch_density", x[:256], *sets)
+
+
+def bits(values):
+    return np.asarray(values, dtype=np.float64).view(np.int64)
+
+
+def test_batch_shares_transforms_with_the_same_bits_as_single_calls():
+    rng = np.random.default_rng(3)
+    series = [rng.normal(size=n) for n in (0, 1, 5, 64, 300, 1000)] + [np.full(20, 0.1), np.cumsum(rng.normal(size=777))]
+    # Two items read each shared slot, in orders that grow the lags asked of it.
+    plan = [
+        ("partial_autocorrelation", [{"lag": k} for k in (1, 3)]),
+        ("agg_autocorrelation", [{"maxlag": 40, "f_agg": "mean"}, {"maxlag": 2, "f_agg": "var"}]),
+        ("partial_autocorrelation", [{"lag": k} for k in (9, 2)]),
+        ("fft_coefficient", [{"coeff": k, "attr": a} for k in (0, 1, 7) for a in ("real", "angle")]),
+        ("fft_aggregated", [{"aggtype": a} for a in AGGTYPES]),
+        ("spkt_welch_density", [{"coeff": k} for k in (0, 2, 8)]),
+        ("autocorrelation", [{"lag": k} for k in (1, -1)]),
+        ("c3", [{"lag": 1}]),
+        ("time_reversal_asymmetry_statistic", [{"lag": 2}]),
+        ("spkt_welch_density", [{"coeff": 1}]),
+    ]
+    values = np.concatenate(series)
+    offsets = np.cumsum([0] + [len(s) for s in series]).astype(np.int64)
+    flat, n_series, width = extract_batch(values, offsets, plan, 4)
+    single = [v for s in series for name, sets in plan for v in compute_feature(name, s, sets)]
+    np.testing.assert_array_equal(bits(flat), bits(single))
