@@ -12,6 +12,7 @@
 
 #include "calculators/registry.h"
 #include "helpers/series.h"
+#include "helpers/window_distances.h"
 #include "numeric/stats.h"
 
 namespace calculators {
@@ -138,35 +139,6 @@ bool similarity_normalize(const Params& p) {
     return v == nullptr || v->tag() != PVal::Bool || helpers::bool_param(p, "normalize");
 }
 
-double plain_distance(std::span<const double> q, Series w) {
-    double s = -0.0;
-    for (std::size_t j = 0; j < q.size(); ++j) {
-        const double d = q[j] - w[j];
-        s += d * d;
-    }
-    return std::sqrt(s);
-}
-
-// Distance of the z-normalised window from the z-normalised query. A window
-// or query whose variance is undefined (a NaN or an infinity among its
-// samples, or squares that overflow) has no distance: NaN, never a match.
-double normalized_distance(std::span<const double> q, double mu_q, double var_q, Series w) {
-    const double m = static_cast<double>(q.size());
-    // stats::mean and stats::var of the window, its sum made once.
-    const double mu_w = stats::sum(w) / m, var_w = stats::squared_deviations(w, mu_w) / m;
-    if (std::isnan(var_q) || std::isnan(var_w)) return NaN;
-    // Two constants are the same shape; a constant against a varying
-    // sequence is as far apart as z-normalisation allows.
-    if (var_q == 0.0 && var_w == 0.0) return 0.0;
-    if (var_q == 0.0 || var_w == 0.0) return std::sqrt(m);
-    double dot = -0.0;
-    for (std::size_t j = 0; j < q.size(); ++j) dot += q[j] * w[j];
-    double d = 2.0 * m * (1.0 - (dot - (m * mu_q) * mu_w) / (std::sqrt(var_w) * (std::sqrt(var_q) * m)));
-    // Rounding can push a perfect match below zero; a NaN stays undefined.
-    if (d < 0.0) d = 0.0;
-    return std::sqrt(d);
-}
-
 // The distance of every window from one query under one normalisation;
 // sets that differ only in their threshold share it.
 struct WindowDistances {
@@ -174,18 +146,6 @@ struct WindowDistances {
     bool normalize;
     std::vector<double> d;
 };
-
-std::vector<double> window_distances(Series x, std::span<const double> query, bool normalize) {
-    const std::size_t m = query.size(), n = x.size();
-    std::vector<double> d(n - m + 1);
-    const double mu_q = normalize ? stats::mean(query) : 0.0;
-    const double var_q = normalize ? stats::var(query) : 0.0;
-    for (std::size_t s = 0; s + m <= n; ++s) {
-        const Series w = x.subspan(s, m);
-        d[s] = normalize ? normalized_distance(query, mu_q, var_q, w) : plain_distance(query, w);
-    }
-    return d;
-}
 
 bool same_bits(std::span<const double> a, std::span<const double> b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
@@ -213,7 +173,7 @@ Values query_similarity_count(Series x, ParamSets params) {
             return w.normalize == normalize && same_bits(w.query, query);
         });
         if (it == shared.end()) {
-            std::vector<double> d = window_distances(x, query, normalize);
+            std::vector<double> d = helpers::window_distances(x, query, normalize);
             it = shared.insert(shared.end(), WindowDistances{std::move(query), normalize, std::move(d)});
         }
         std::uint64_t count = 0;

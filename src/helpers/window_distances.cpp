@@ -1,0 +1,198 @@
+// Window distances of query_similarity_count: one window a SIMD lane.
+//
+// This file is compiled once per SIMD target (Highway's foreach_target);
+// the running machine's best target is chosen at the first call. A lane
+// evaluates one window with the scalar definition's operations in the
+// scalar order (no sum is reordered, and the build allows no fused
+// multiply-add), so a lane's bits are the scalar bits. Windows left over
+// after the last full vector take the scalar code.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "helpers/window_distances.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include <cmath>
+#include <cstddef>
+
+#ifndef SELQUOR_WINDOW_DISTANCES_TERMS
+#define SELQUOR_WINDOW_DISTANCES_TERMS
+namespace helpers {
+// What every window of one query shares: the query and its moments.
+struct QueryTerms {
+    const double* q;
+    std::size_t m;
+    double var_q;   // stats::var of the query, not NaN
+    double m_mu_q;  // m * mean(q)
+    double sd_q_m;  // sqrt(var_q) * m
+};
+}  // namespace helpers
+#endif
+
+HWY_BEFORE_NAMESPACE();
+namespace helpers {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// Plain distances of windows 0, N, 2N, ... while a whole vector of windows
+// fits; returns how many windows it did.
+std::size_t PlainLanes(const double* x, std::size_t windows, const double* q, std::size_t m, double* out) {
+    const hn::ScalableTag<double> d;
+    const std::size_t N = hn::Lanes(d);
+    std::size_t s = 0;
+    for (; s + N <= windows; s += N) {
+        auto acc = hn::Set(d, -0.0);
+        for (std::size_t j = 0; j < m; ++j) {
+            const auto diff = hn::Sub(hn::Set(d, q[j]), hn::LoadU(d, x + s + j));
+            acc = hn::Add(acc, hn::Mul(diff, diff));
+        }
+        hn::StoreU(hn::Sqrt(acc), d, out + s);
+    }
+    return s;
+}
+
+// stats::sum of each lane's window x[s + lane .. + m - 1]: Knuth's two-sum,
+// and where that leaves a finite sum with a non-finite compensation,
+// Neumaier's form again (see stats::sum_of), the plain sum where the sum is
+// not finite. `dot` gets the plain sum of q_j * w_j from -0.0 on the way.
+template <class D, class V = hn::Vec<D>>
+V WindowSums(D d, const double* w, const double* q, std::size_t m, V& dot) {
+    V s = hn::Zero(d), e = hn::Zero(d);
+    dot = hn::Set(d, -0.0);
+    for (std::size_t j = 0; j < m; ++j) {
+        const V v = hn::LoadU(d, w + j);
+        const V t = hn::Add(s, v);
+        const V vv = hn::Sub(t, s);
+        e = hn::Add(e, hn::Add(hn::Sub(s, hn::Sub(t, vv)), hn::Sub(v, vv)));
+        s = t;
+        dot = hn::Add(dot, hn::Mul(hn::Set(d, q[j]), v));
+    }
+    const auto s_finite = hn::IsFinite(s);
+    const auto e_finite = hn::IsFinite(e);
+    V sum = hn::IfThenElse(hn::And(s_finite, e_finite), hn::Add(s, e), s);
+    const auto redo = hn::AndNot(e_finite, s_finite);
+    if (!hn::AllFalse(d, redo)) {
+        V s2 = hn::Zero(d), e2 = hn::Zero(d);
+        for (std::size_t j = 0; j < m; ++j) {
+            const V v = hn::LoadU(d, w + j);
+            const V t = hn::Add(s2, v);
+            // A NaN magnitude takes the second form.
+            const auto s_big = hn::Ge(hn::Abs(s2), hn::Abs(v));
+            e2 = hn::Add(e2, hn::IfThenElse(s_big, hn::Add(hn::Sub(s2, t), v), hn::Add(hn::Sub(v, t), s2)));
+            s2 = t;
+        }
+        sum = hn::IfThenElse(redo, hn::IfThenElse(hn::IsFinite(e2), hn::Add(s2, e2), s2), sum);
+    }
+    return sum;
+}
+
+// Normalised distances, as PlainLanes.
+std::size_t NormalizedLanes(const double* x, std::size_t windows, const QueryTerms& qt, double* out) {
+    const hn::ScalableTag<double> d;
+    using V = hn::Vec<decltype(d)>;
+    const std::size_t N = hn::Lanes(d);
+    const std::size_t m = qt.m;
+    const V md = hn::Set(d, static_cast<double>(m));
+    const V zero = hn::Zero(d), one = hn::Set(d, 1.0), nan = hn::Set(d, std::nan(""));
+    const V root_m = hn::Set(d, std::sqrt(static_cast<double>(m)));
+    const V two_m = hn::Set(d, 2.0 * static_cast<double>(m));
+    const V m_mu_q = hn::Set(d, qt.m_mu_q), sd_q_m = hn::Set(d, qt.sd_q_m);
+    std::size_t s = 0;
+    for (; s + N <= windows; s += N) {
+        const double* w = x + s;
+        V dot;
+        const V mu_w = hn::Div(WindowSums(d, w, qt.q, m, dot), md);
+        // stats::squared_deviations: no magnitude test, no fallback.
+        V ss = zero, e = zero;
+        for (std::size_t j = 0; j < m; ++j) {
+            const V dev = hn::Sub(hn::LoadU(d, w + j), mu_w);
+            const V sq = hn::Mul(dev, dev);
+            const V t = hn::Add(ss, sq);
+            e = hn::Add(e, hn::Add(hn::Sub(ss, t), sq));
+            ss = t;
+        }
+        const V var_w = hn::Div(hn::Add(ss, e), md);
+        const auto w_const = hn::Eq(var_w, zero);
+        V dist;
+        if (qt.var_q == 0.0) {
+            dist = hn::IfThenElse(w_const, zero, root_m);
+        } else {
+            const V num = hn::Sub(dot, hn::Mul(m_mu_q, mu_w));
+            V dd = hn::Mul(two_m, hn::Sub(one, hn::Div(num, hn::Mul(hn::Sqrt(var_w), sd_q_m))));
+            dd = hn::IfThenElse(hn::Lt(dd, zero), zero, dd);
+            dist = hn::IfThenElse(w_const, root_m, hn::Sqrt(dd));
+        }
+        hn::StoreU(hn::IfThenElse(hn::IsNaN(var_w), nan, dist), d, out + s);
+    }
+    return s;
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace helpers
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+
+#include "helpers/window_distances.h"
+#include "numeric/stats.h"
+
+namespace helpers {
+
+HWY_EXPORT(PlainLanes);
+HWY_EXPORT(NormalizedLanes);
+
+namespace {
+
+double plain_distance(std::span<const double> q, const double* w) {
+    double s = -0.0;
+    for (std::size_t j = 0; j < q.size(); ++j) {
+        const double d = q[j] - w[j];
+        s += d * d;
+    }
+    return std::sqrt(s);
+}
+
+double normalized_distance(std::span<const double> q, double mu_q, double var_q, const double* wp) {
+    const std::span<const double> w(wp, q.size());
+    const double m = static_cast<double>(q.size());
+    // stats::mean and stats::var of the window, its sum made once.
+    const double mu_w = stats::sum(w) / m, var_w = stats::squared_deviations(w, mu_w) / m;
+    if (std::isnan(var_q) || std::isnan(var_w)) return std::nan("");
+    // Two constants are the same shape; a constant against a varying
+    // sequence is as far apart as z-normalisation allows.
+    if (var_q == 0.0 && var_w == 0.0) return 0.0;
+    if (var_q == 0.0 || var_w == 0.0) return std::sqrt(m);
+    double dot = -0.0;
+    for (std::size_t j = 0; j < q.size(); ++j) dot += q[j] * w[j];
+    double d = 2.0 * m * (1.0 - (dot - (m * mu_q) * mu_w) / (std::sqrt(var_w) * (std::sqrt(var_q) * m)));
+    // Rounding can push a perfect match below zero; a NaN stays undefined.
+    if (d < 0.0) d = 0.0;
+    return std::sqrt(d);
+}
+
+}  // namespace
+
+std::vector<double> window_distances(std::span<const double> x, std::span<const double> query, bool normalize) {
+    const std::size_t m = query.size(), windows = x.size() - m + 1;
+    std::vector<double> d(windows);
+    std::size_t done = 0;
+    if (!normalize) {
+        done = HWY_DYNAMIC_DISPATCH(PlainLanes)(x.data(), windows, query.data(), m, d.data());
+        for (std::size_t s = done; s < windows; ++s) d[s] = plain_distance(query, x.data() + s);
+        return d;
+    }
+    const double mu_q = stats::mean(query), var_q = stats::var(query);
+    // A query without a variance has no distance from anything.
+    if (std::isnan(var_q)) {
+        d.assign(windows, std::nan(""));
+        return d;
+    }
+    const double mq = static_cast<double>(m);
+    const QueryTerms terms{query.data(), m, var_q, mq * mu_q, std::sqrt(var_q) * mq};
+    done = HWY_DYNAMIC_DISPATCH(NormalizedLanes)(x.data(), windows, terms, d.data());
+    for (std::size_t s = done; s < windows; ++s) d[s] = normalized_distance(query, mu_q, var_q, x.data() + s);
+    return d;
+}
+
+}  // namespace helpers
+
+#endif  // HWY_ONCE
