@@ -110,6 +110,34 @@ def test_spkt_welch_density_keeps_the_order_of_sets_and_drops_the_partial_segmen
     assert run("spkt_welch_density", x, *sets) == run("spkt_welch_density", x[:256], *sets)
 
 
+def histogram_entropy(v, bins):
+    h, _ = np.histogram(v, bins=bins)
+    p = h[h > 0] / len(v)
+    return -np.sum(p * np.log(p))
+
+
+@pytest.mark.parametrize("n", [3, 50, 1000, 5000])
+def test_fourier_entropy_matches_the_histogram_of_scipy_welch(n):
+    x = RNG.normal(size=n)
+    p = scipy_welch(x)
+    bins = [1, 2, 3, 5, 10, 100]
+    np.testing.assert_allclose(run("fourier_entropy", x, *({"bins": b} for b in bins)),
+                               [histogram_entropy(p / p.max(), b) for b in bins], rtol=1e-12, atol=1e-15)
+
+
+@pytest.mark.parametrize("x, bins, want", [
+    (RNG.normal(size=1000), I64_MAX, math.log(129)),  # every bin of the density alone, no bin built
+    (RNG.normal(size=1000), 0, -0.0),
+    (RNG.normal(size=1000), -3, -0.0),
+    (np.full(300, 0.1), 3, NAN),                      # constant: a density of exact zeros
+    ([1.0, NAN, 2.0, 3.0], 3, NAN),
+    ([], 3, NAN),
+])
+def test_fourier_entropy_decisive_cases(x, bins, want):
+    got = run("fourier_entropy", x, {"bins": bins})[0]
+    assert got == pytest.approx(want, rel=1e-14, nan_ok=True) and math.copysign(1, got) == math.copysign(1, want)
+
+
 def bits(values):
     return np.asarray(values, dtype=np.float64).view(np.int64)
 
@@ -129,6 +157,7 @@ def test_batch_shares_transforms_with_the_same_bits_as_single_calls():
         ("c3", [{"lag": 1}]),
         ("time_reversal_asymmetry_statistic", [{"lag": 2}]),
         ("spkt_welch_density", [{"coeff": 1}]),
+        ("fourier_entropy", [{"bins": b} for b in (2, 10)]),
     ]
     values = np.concatenate(series)
     offsets = np.cumsum([0] + [len(s) for s in series]).astype(np.int64)

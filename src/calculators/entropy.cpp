@@ -1,5 +1,6 @@
 // Entropies and complexity: histogram, approximate, sample and permutation
-// entropies and the Lempel-Ziv phrase count.
+// entropies, the entropy of the Welch density and the Lempel-Ziv phrase
+// count.
 //
 // No allocation here is sized by a bin count or another parameter beyond what
 // the series itself needs: bin edges are computed on demand, only occupied
@@ -431,9 +432,34 @@ Values lempel_ziv_complexity(Series x, ParamSets params) {
     }, x);
 }
 
+// ------------------------------------------------------ fourier entropy
+
+// fourier_entropy: "bins" (integer, negative as 0; default 0). The binned
+// entropy of the Welch density scaled by its largest bin. Empty series, or
+// a density without a finite nonzero maximum (a constant series, a NaN
+// sample): NaN. bins 0: -0.0.
+Values fourier_entropy(SeriesContext& context, ParamSets params) {
+    Values out(params.size(), NaN);
+    if (params.empty()) return out;
+    const std::span<const double> psd = context.welch();
+    const double top = psd.empty() ? NaN : stats::max(psd);
+    if (!std::isfinite(top) || top == 0.0) return out;
+    std::vector<double> scaled(psd.size());
+    for (std::size_t k = 0; k < psd.size(); ++k) scaled[k] = psd[k] / top;
+    std::map<std::uint64_t, double> done;
+    for (std::size_t s = 0; s < params.size(); ++s) {
+        const std::uint64_t bins = helpers::count_param(params[s], "bins");
+        auto [it, fresh] = done.try_emplace(bins, 0.0);
+        if (fresh) it->second = binned_entropy(scaled, bins);
+        out[s] = it->second;
+    }
+    return out;
+}
+
 constexpr Entry TABLE[] = {
     {"approximate_entropy", approximate_entropy},
     {"binned_entropy", binned_entropy_sets},
+    {"fourier_entropy", fourier_entropy},
     {"lempel_ziv_complexity", lempel_ziv_complexity},
     {"permutation_entropy", permutation_entropy},
     {"sample_entropy", sample_entropy},
