@@ -96,6 +96,7 @@ const std::span<const Entry>* const FAMILIES[] = {
     &ENTROPY_ENTRIES,
     &AUTOCORRELATION_ENTRIES,
     &SPECTRAL_ENTRIES,
+    &WAVELET_ENTRIES,
 };
 
 // The shortest name is "c3", the longest

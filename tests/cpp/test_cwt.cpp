@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "numeric/cwt.h"
+
+namespace {
+
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double INF = std::numeric_limits<double>::infinity();
+constexpr std::uint64_t U64_MAX = std::numeric_limits<std::uint64_t>::max();
+
+std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+
+std::vector<double> noise(std::size_t n, unsigned seed) {
+    std::mt19937_64 gen(seed);
+    std::normal_distribution<double> normal;
+    std::vector<double> x(n);
+    for (double& v : x) v = normal(gen);
+    return x;
+}
+
+// Every window of the convolution, tiles crossed and filter entries given
+// only where the window reads them, has the bits of the full convolution,
+// which skips zero samples (their terms would change nothing) and keeps NaN
+// and inf ones (the zero filter entry makes 0 * inf a NaN term).
+TEST(Cwt, ConvolutionWindowsHaveTheBitsOfTheFullConvolution) {
+    for (std::size_t n : {1, 9, 1300}) {
+        for (std::size_t size : {1, 4, 41, 1700}) {
+            std::vector<double> x = noise(n, static_cast<unsigned>(n + size));
+            for (std::size_t i = 0; i < n; i += 5) x[i] = 0.0;
+            if (n > 8) x[3] = -5e-324, x[6] = -0.0, x[7] = NaN, x[8] = INF;  // x[3] * f may underflow to -0.0
+            std::vector<double> f = noise(size, 7);
+            f[0] = 0.0;
+            const std::vector<double> full = cwt::convolve_full(x, f);
+            for (auto [k0, k1] : {std::pair<std::size_t, std::size_t>{0, full.size()}, {full.size() / 3, full.size() / 3 + 2},
+                                  {full.size() - 1, full.size()}, {full.size() / 2, full.size()}}) {
+                const std::uint64_t first = cwt::window_filter_first(n, k0), last = cwt::window_filter_last(size, k1);
+                const std::vector<double> part(f.begin() + first, f.begin() + last + 1);
+                std::vector<double> out(k1 - k0);
+                cwt::convolve_window(x, {size, first, part}, k0, out);
+                // Which NaN an operation on two NaNs returns is the compiler's choice of operand order.
+                for (std::size_t k = k0; k < k1; ++k)
+                    ASSERT_TRUE(std::isnan(full[k]) ? std::isnan(out[k - k0]) : bits(out[k - k0]) == bits(full[k]))
+                        << n << " " << size << " " << k;
+            }
+        }
+    }
+}
+
+// The resampling examples: indices floor(i / (step a)) until the first past
+// the grid; huge widths saturate instead of wrapping, infinite ones have none.
+TEST(Cwt, MexicanHatFiltersResampleTheGrid) {
+    const auto& grid = cwt::int_psi_grid().values;
+    struct Case {
+        double a;
+        std::uint64_t size;
+        std::vector<std::size_t> head, tail;  // first and last grid indices, in resampling order
+    };
+    for (const Case& c : std::vector<Case>{{1, 17, {0, 255, 511}, {3839, 4095}},
+                                           {2, 33, {0, 127}, {3967, 4095}},
+                                           {0.5, 9, {0, 511}, {4095}},
+                                           {0.07, 2, {0, 3656}, {}},
+                                           {0.05, 1, {0}, {}},
+                                           {1e12, 16000000000001, {0}, {4095}},
+                                           {1e300, U64_MAX, {0}, {0}}}) {
+        const cwt::MexhFilter f(c.a);
+        ASSERT_EQ(f.size(), c.size) << c.a;
+        // Entry m is resampling point size - 1 - m.
+        for (std::size_t i = 0; i < c.head.size(); ++i) EXPECT_EQ(f.at(c.size - 1 - i), grid[c.head[i]]) << c.a;
+        for (std::size_t i = 0; i < c.tail.size(); ++i) EXPECT_EQ(f.at(c.tail.size() - 1 - i), grid[c.tail[i]]) << c.a;
+    }
+    for (double a : {0.0, -1.0, NaN, INF}) EXPECT_EQ(cwt::MexhFilter(a).size(), 0u) << a;
+    // Saturated filter: every entry the centre reads is grid[0], so the row is -0.0.
+    for (double v : cwt::mexh_cwt_row(noise(50, 1), 1e300)) EXPECT_EQ(bits(v), bits(-0.0));
+}
+
+// Ricker rows against the closed-form wavelet convolved directly in long
+// double: N = min(10 w, len) points centred at (N - 1) / 2, the row the
+// centred part of the full convolution.
+TEST(Cwt, RickerRowsMatchTheClosedFormWavelet) {
+    const long double pi = 3.141592653589793238462643383279502884L;
+    for (std::size_t len : {5, 37, 300}) {
+        const std::vector<double> x = noise(len, static_cast<unsigned>(len));
+        for (int w = 1; w <= 12; ++w) {
+            const std::size_t size = std::min<std::size_t>(10 * w, len);
+            const long double centre = (size - 1) / 2.0L, s = (size - 1) / 2;
+            const std::vector<double> row = cwt::ricker_row(x, w);
+            ASSERT_EQ(row.size(), len);
+            for (std::size_t t = 0; t < len; ++t) {
+                long double sum = 0, scale = 0;
+                for (std::size_t i = 0; i < len; ++i) {
+                    const long double m = s + t - i;  // kernel point (symmetric, so reversal is moot)
+                    if (m < 0 || m >= size) continue;
+                    const long double u = (m - centre) * (m - centre) / (w * w);
+                    const long double term = x[i] * 2 / (std::sqrt(3.0L * w) * std::pow(pi, 0.25L)) * (1 - u) * std::exp(-u / 2);
+                    sum += term;
+                    scale += std::fabs(term);
+                }
+                ASSERT_NEAR(row[t], static_cast<double>(sum), 1e-14 * static_cast<double>(scale) + 1e-300) << len << " " << w << " " << t;
+            }
+        }
+    }
+}
+
+// A matrix whose row r has strict maxima (value 1 among zeros) at cols[r].
+cwt::Matrix spikes(std::size_t width, const std::vector<std::vector<std::uint64_t>>& cols) {
+    cwt::Matrix m(cols.size(), std::vector<double>(width, 0.0));
+    for (std::size_t r = 0; r < cols.size(); ++r)
+        for (std::uint64_t c : cols[r]) m[r][c] = 1.0;
+    return m;
+}
+
+using Points = std::vector<std::pair<std::vector<std::uint64_t>, std::vector<std::uint64_t>>>;
+
+Points ridges(const cwt::Matrix& m, std::vector<double> distances) {
+    Points out;
+    for (const cwt::Ridge& r : cwt::identify_ridge_lines(m, distances, 1.0)) out.push_back({r.rows, r.cols});
+    return out;
+}
+
+TEST(Cwt, RidgeLinesFollowTheTieGapAndOrderRules) {
+    // Row 1, col 5 is 2 from both lines' ends: the first line takes it. Row 0
+    // extends the first line twice; its points are ordered by row, the two of
+    // row 0 in the order they were added.
+    EXPECT_EQ(ridges(spikes(12, {{2, 4}, {5, 9}, {3, 7}}), {10, 10, 10}),
+              (Points{{{0, 0, 1, 2}, {2, 4, 5, 3}}, {{1, 2}, {9, 7}}}));
+    // A line started in a row is no candidate for the row's later maxima.
+    EXPECT_EQ(ridges(spikes(12, {{6, 8}, {2}}), {1, 1}), (Points{{{1}, {2}}, {{0}, {6}}, {{0}, {8}}}));
+    // Two rows without a maximum close both lines, the last first; lines
+    // closed come before those still open.
+    EXPECT_EQ(ridges(spikes(12, {{5}, {}, {}, {2, 8}}), {10, 10, 10, 10}),
+              (Points{{{3}, {8}}, {{3}, {2}}, {{0}, {5}}}));
+    // Exactly the maximum distance links; past it a new line starts.
+    EXPECT_EQ(ridges(spikes(12, {{6}, {4}}), {2, 2}), (Points{{{0, 1}, {6, 4}}}));
+    EXPECT_EQ(ridges(spikes(12, {{7}, {4}}), {2, 2}), (Points{{{1}, {4}}, {{0}, {7}}}));
+}
+
+// The count keeps one row and the first point of each line; it must agree
+// with the ridge lines and filter over the whole matrix, ties included
+// (rounded series have flat tops and equal distances).
+TEST(Cwt, PeakCountsAgreeWithTheWholeMatrixSearch) {
+    for (std::size_t len : {3, 50, 400}) {
+        for (bool rounded : {false, true}) {
+            std::vector<double> x = noise(len, static_cast<unsigned>(len));
+            if (rounded)
+                for (double& v : x) v = std::round(v * 2);
+            for (std::uint64_t n : {1, 2, 3, 8, 16}) {
+                std::vector<double> widths, distances;
+                for (std::uint64_t w = 1; w <= n; ++w) widths.push_back(w), distances.push_back(w * 0.25);
+                const cwt::Matrix m = cwt::ricker_cwt(x, widths);
+                const std::uint64_t want = cwt::filter_ridge_lines(m, cwt::identify_ridge_lines(m, distances, 1.0), n);
+                EXPECT_EQ(cwt::cwt_peak_count(x, n), static_cast<double>(want)) << len << " " << rounded << " " << n;
+            }
+        }
+    }
+}
+
+}  // namespace
