@@ -16,6 +16,9 @@ namespace {
 // The arrays and plan of one batch call, converted and checked.
 struct Batch {
     ArrayView values, offsets;
+    // The offsets as checked. Another Python thread may write to the array
+    // once the interpreter lock is released, so the rows read this copy.
+    std::vector<std::int64_t> bounds;
     std::vector<PlanItem> plan;
     std::size_t width = 0;
 };
@@ -59,7 +62,9 @@ Step prepare(PyObject* plan, bool timed, Batch& batch, PyObject** early) {
         *early = result({}, 0, 0, timed ? &none : nullptr);
         return *early ? Step::Done : Step::Fail;
     }
-    if (auto problem = batch::check_offsets(batch.values.size, batch.offsets.ints())) {
+    const std::span<const std::int64_t> offsets = batch.offsets.ints();
+    batch.bounds.assign(offsets.begin(), offsets.end());
+    if (auto problem = batch::check_offsets(batch.values.size, batch.bounds)) {
         PyErr_SetString(PyExc_ValueError, problem->c_str());
         return Step::Fail;
     }
@@ -98,7 +103,7 @@ PyObject* extract_batch(PyObject* const* args) {
     std::vector<double> cells;
     {
         WithoutGil released;
-        cells = batch::run_batch(batch.values.doubles(), batch.offsets.ints(), batch.plan, batch.width, n_threads);
+        cells = batch::run_batch(batch.values.doubles(), batch.bounds, batch.plan, batch.width, n_threads);
     }
     batch.plan.clear();
     return result(cells, batch.offsets.size - 1, batch.width, nullptr);
@@ -119,7 +124,7 @@ PyObject* extract_batch_timed(PyObject* const* args) {
     std::vector<std::uint64_t> timings;
     {
         WithoutGil released;
-        cells = batch::run_batch_timed(batch.values.doubles(), batch.offsets.ints(), batch.plan, batch.width,
+        cells = batch::run_batch_timed(batch.values.doubles(), batch.bounds, batch.plan, batch.width,
                                        timings);
     }
     batch.plan.clear();
