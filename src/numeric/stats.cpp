@@ -126,32 +126,21 @@ bool block_extreme(const double* p, std::size_t len, double& out) {
     return false;
 }
 
-// Position of the first (Reverse: last) NaN of p[0, len); there is one.
-template <bool Reverse>
-std::size_t find_nan(const double* p, std::size_t len) {
+// Position of the first (Reverse: last) element of p[0, len) (len >= 1)
+// that `match`es. The block scan saw one, but another thread writing to the
+// series may have removed it since: the search stops at the block's end and
+// then answers the block's first (Reverse: last) position, so a position
+// never leaves the series whatever the memory holds by then.
+template <bool Reverse, class Match>
+std::size_t find_in_block(const double* p, std::size_t len, Match match) {
     if constexpr (Reverse) {
-        std::size_t i = len;
-        while (!std::isnan(p[--i])) {}
-        return i;
+        for (std::size_t i = len; i-- > 0;)
+            if (match(p[i])) return i;
+        return len - 1;
     } else {
-        std::size_t i = 0;
-        while (!std::isnan(p[i])) ++i;
-        return i;
-    }
-}
-
-// Position of the first (Reverse: last) element of p[0, len) whose value
-// equals v; there is one.
-template <bool Abs, bool Reverse>
-std::size_t find_equal(const double* p, std::size_t len, double v) {
-    if constexpr (Reverse) {
-        std::size_t i = len;
-        while (!(value_at<Abs>(p, --i) == v)) {}
-        return i;
-    } else {
-        std::size_t i = 0;
-        while (!(value_at<Abs>(p, i) == v)) ++i;
-        return i;
+        for (std::size_t i = 0; i < len; ++i)
+            if (match(p[i])) return i;
+        return 0;
     }
 }
 
@@ -168,7 +157,8 @@ std::size_t extreme_position(Series x) {
         const std::size_t b = Reverse ? blocks - 1 - k : k;
         const std::size_t start = b * BLOCK, len = std::min(BLOCK, n - start);
         double m;
-        if (block_extreme<Greater, Abs>(p + start, len, m)) return start + find_nan<Reverse>(p + start, len);
+        if (block_extreme<Greater, Abs>(p + start, len, m))
+            return start + find_in_block<Reverse>(p + start, len, [](double v) { return std::isnan(v); });
         // Strict: a later block that only ties does not hold the first one.
         if (k == 0 || beats<Greater>(m, best)) {
             best = m;
@@ -176,7 +166,8 @@ std::size_t extreme_position(Series x) {
             best_len = len;
         }
     }
-    return best_start + find_equal<Abs, Reverse>(p + best_start, best_len, best);
+    return best_start + find_in_block<Reverse>(p + best_start, best_len,
+                                               [best](double v) { return (Abs ? std::fabs(v) : v) == best; });
 }
 
 // ---- Quantiles ------------------------------------------------------------
