@@ -14,6 +14,6 @@ class Index:
         self.v = v
 
     def __index__(self):
-        if isinstance(self.v, Exception):
+        if isinstance(self.v, BaseException):
             raise self.v
         return self.v

@@ -1,6 +1,11 @@
 #include "module/params_py.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <string>
 
 #include "helpers/panic.h"
@@ -9,64 +14,116 @@ namespace module {
 
 namespace {
 
-// The "-convertible" tests below are probes: a failure is not an error, so
-// the exception is discarded and the caller tries the next rule.
+// The "-convertible" tests below are probes: a failure means "not this
+// kind", so the exception is discarded and the caller tries the next rule.
+// Some exceptions are no verdict on the value and end the call instead: an
+// interrupt, an exit request, exhausted memory, and whatever a signal handler
+// raises while a long sequence is converted.
+enum class Probe { No, Yes, Fail };
 
-bool integer_convertible(PyObject* obj, std::int64_t& out) {
+Probe discard_probe_error() {
+    if (PyErr_ExceptionMatches(PyExc_KeyboardInterrupt) || PyErr_ExceptionMatches(PyExc_SystemExit) ||
+        PyErr_ExceptionMatches(PyExc_MemoryError))
+        return Probe::Fail;
+    PyErr_Clear();
+    return Probe::No;
+}
+
+Probe integer_convertible(PyObject* obj, std::int64_t& out) {
     const long v = PyLong_AsLong(obj);  // int, or __index__; 64-bit long here
-    if (v == -1 && PyErr_Occurred()) {
-        PyErr_Clear();
-        return false;
-    }
+    if (v == -1 && PyErr_Occurred()) return discard_probe_error();
     out = v;
-    return true;
+    return Probe::Yes;
 }
 static_assert(sizeof(long) == sizeof(std::int64_t));
 
-bool float_convertible(PyObject* obj, double& out) {
+Probe float_convertible(PyObject* obj, double& out) {
     const double v = PyFloat_AsDouble(obj);  // float, __float__, or __index__
-    if (v == -1.0 && PyErr_Occurred()) {
-        PyErr_Clear();
-        return false;
-    }
+    if (v == -1.0 && PyErr_Occurred()) return discard_probe_error();
     out = v;
-    return true;
+    return Probe::Yes;
 }
 
-// Every item through `take` in iteration order; false (no error set) when
-// iteration fails or `take` refuses an item.
+// How many 8-byte items a converted list can ever hold: the machine's
+// physical memory, or the process's address-space limit when that is lower.
+std::size_t item_limit() {
+    static const std::size_t limit = [] {
+        std::uint64_t bytes = std::numeric_limits<std::uint64_t>::max();
+        const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGE_SIZE);
+        if (pages > 0 && page > 0) bytes = static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page);
+        rlimit as{};
+        if (getrlimit(RLIMIT_AS, &as) == 0 && as.rlim_cur != RLIM_INFINITY)
+            bytes = std::min<std::uint64_t>(bytes, as.rlim_cur);
+        return static_cast<std::size_t>(bytes / 8);
+    }();
+    return limit;
+}
+
+Probe too_many_items(std::size_t n) {
+    PyErr_Format(PyExc_MemoryError, "a parameter sequence of %zu items cannot be held in memory", n);
+    return Probe::Fail;
+}
+
+Probe uncountable_items() {
+    PyErr_SetString(PyExc_MemoryError, "a parameter sequence too long to count cannot be held in memory");
+    return Probe::Fail;
+}
+
+// Refuses a sequence whose length memory cannot hold before any item is
+// read. A length that does not fit an index (range(10**20)) is such a length;
+// any other failure to tell the length leaves the sequence unsized.
+Probe check_length(PyObject* seq) {
+    const Py_ssize_t n = PyObject_Size(seq);
+    if (n < 0) {
+        if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+            PyErr_Clear();
+            return uncountable_items();
+        }
+        return discard_probe_error() == Probe::Fail ? Probe::Fail : Probe::Yes;
+    }
+    return static_cast<std::size_t>(n) > item_limit() ? too_many_items(static_cast<std::size_t>(n)) : Probe::Yes;
+}
+
+// Signals are checked this often while items are read, so that Ctrl-C stops
+// a long conversion.
+constexpr std::size_t SIGNAL_CHECK_EVERY = 1 << 14;
+
+// Every item through `take` (Probe of an item) in iteration order: Yes when
+// all are taken, No when iteration fails or `take` refuses an item, Fail
+// with the call's error set.
 template <class Take>
-bool all_items(PyObject* iterable, Take&& take) {
+Probe all_items(PyObject* iterable, Take&& take) {
+    if (check_length(iterable) == Probe::Fail) return Probe::Fail;
     Ref it(PyObject_GetIter(iterable));
-    if (!it) {
-        PyErr_Clear();
-        return false;
+    if (!it) return discard_probe_error();
+    for (std::size_t n = 1;; ++n) {
+        Ref item(PyIter_Next(it.get()));
+        if (!item) break;
+        // An unsized (or lying) sequence is held to the same bound.
+        if (n > item_limit()) return too_many_items(n);
+        if (n % SIGNAL_CHECK_EVERY == 0 && PyErr_CheckSignals() < 0) return Probe::Fail;
+        const Probe taken = take(item.get());
+        if (taken != Probe::Yes) return taken;
     }
-    while (Ref item{PyIter_Next(it.get())}) {
-        if (!take(item.get())) return false;
-    }
-    if (PyErr_Occurred()) {
-        PyErr_Clear();
-        return false;
-    }
-    return true;
+    if (PyErr_Occurred()) return discard_probe_error();
+    return Probe::Yes;
 }
 
-bool ints_of(PyObject* seq, std::vector<std::int64_t>& out) {
+Probe ints_of(PyObject* seq, std::vector<std::int64_t>& out) {
     return all_items(seq, [&](PyObject* item) {
         std::int64_t v;
-        if (!integer_convertible(item, v)) return false;
-        out.push_back(v);
-        return true;
+        const Probe p = integer_convertible(item, v);
+        if (p == Probe::Yes) out.push_back(v);
+        return p;
     });
 }
 
-bool floats_of(PyObject* seq, std::vector<double>& out) {
+Probe floats_of(PyObject* seq, std::vector<double>& out) {
     return all_items(seq, [&](PyObject* item) {
         double v;
-        if (!float_convertible(item, v)) return false;
-        out.push_back(v);
-        return true;
+        const Probe p = float_convertible(item, v);
+        if (p == Probe::Yes) out.push_back(v);
+        return p;
     });
 }
 
@@ -78,8 +135,32 @@ bool utf8_copy(PyObject* str, std::string& out) {
     return true;
 }
 
-// The value rules, in their order; only an out-of-range int and a str with
-// no UTF-8 form fail.
+// NumPy's boolean scalar type, found without importing NumPy: a value can
+// only be one once NumPy is loaded. Looked up until found, then kept for the
+// life of the process. Null while NumPy is not loaded.
+PyObject* numpy_bool_type() {
+    static PyObject* cached = nullptr;  // guarded by the interpreter lock
+    if (cached) return cached;
+    PyObject* numpy = PyDict_GetItemString(PyImport_GetModuleDict(), "numpy");  // borrowed
+    if (!numpy) return nullptr;
+    Ref type(PyObject_GetAttrString(numpy, "bool_"));
+    if (!type || !PyType_Check(type.get())) {
+        PyErr_Clear();
+        return nullptr;
+    }
+    cached = type.release();
+    return cached;
+}
+
+// The type cannot be subclassed, so its identity is the test.
+bool is_numpy_bool(PyObject* obj) {
+    PyObject* type = numpy_bool_type();
+    return type && reinterpret_cast<PyObject*>(Py_TYPE(obj)) == type;
+}
+
+// The value rules, in their order; only an out-of-range int, a str with no
+// UTF-8 form, a sequence too long for memory and the errors that are no
+// verdict on a value (see Probe) fail.
 bool to_pval(PyObject* obj, PVal& out) {
     if (obj == Py_None) {
         out.v = std::monostate{};
@@ -107,28 +188,44 @@ bool to_pval(PyObject* obj, PVal& out) {
     }
     if (PyTuple_Check(obj) || PyList_Check(obj)) {
         std::vector<std::int64_t> ints;
-        if (ints_of(obj, ints)) {
+        Probe p = ints_of(obj, ints);
+        if (p == Probe::Fail) return false;
+        if (p == Probe::Yes) {
             out.v = std::move(ints);
             return true;
         }
         std::vector<double> reals;
-        if (!floats_of(obj, reals)) reals.clear();  // a non-number anywhere: empty
+        p = floats_of(obj, reals);
+        if (p == Probe::Fail) return false;
+        if (p == Probe::No) reals.clear();  // a non-number anywhere: empty
         out.v = std::move(reals);
         return true;
     }
-    std::int64_t i;
-    if (integer_convertible(obj, i)) {
+    if (is_numpy_bool(obj)) {
+        const int truth = PyObject_IsTrue(obj);
+        if (truth < 0) return false;
+        out.v = truth == 1;
+        return true;
+    }
+    std::int64_t i = 0;
+    Probe p = integer_convertible(obj, i);
+    if (p == Probe::Fail) return false;
+    if (p == Probe::Yes) {
         out.v = i;
         return true;
     }
-    double d;
-    if (float_convertible(obj, d)) {
+    double d = 0.0;
+    p = float_convertible(obj, d);
+    if (p == Probe::Fail) return false;
+    if (p == Probe::Yes) {
         out.v = d;
         return true;
     }
     if (PySequence_Check(obj)) {
         std::vector<double> reals;
-        if (floats_of(obj, reals)) {
+        p = floats_of(obj, reals);
+        if (p == Probe::Fail) return false;
+        if (p == Probe::Yes) {
             out.v = std::move(reals);
             return true;
         }
