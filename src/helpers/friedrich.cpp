@@ -139,10 +139,15 @@ std::vector<double> estimate_friedrich_coefficients(std::span<const double> x, s
             power *= xi;
         }
     }
+    // A power or a column's sum of squares that overflows leaves nothing to
+    // fit (scaling would turn it into zeros or NaN and the solver into
+    // confident zeros).
+    if (!std::all_of(v.data.begin(), v.data.end(), [](double e) { return std::isfinite(e); })) return failed;
     std::vector<double> scale(terms);
     for (std::size_t j = 0; j < terms; ++j) {
         double ss = -0.0;
         for (std::size_t i = 0; i < k_points; ++i) ss += v(i, j) * v(i, j);
+        if (!std::isfinite(ss)) return failed;
         scale[j] = ss == 0.0 ? 1.0 : std::sqrt(ss);
         for (std::size_t i = 0; i < k_points; ++i) v(i, j) = v(i, j) / scale[j];
     }

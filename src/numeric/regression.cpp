@@ -62,9 +62,12 @@ Svd jacobi_svd(const Matrix& a) {
                     beta += wq[i] * wq[i];
                     gamma += wp[i] * wq[i];
                 }
-                const double norm = std::sqrt(beta * alpha);
+                // Where beta * alpha overflows, the product of the roots keeps
+                // the pair from being skipped for good.
+                const double product = beta * alpha;
+                const double norm = std::isfinite(product) ? std::sqrt(product) : std::sqrt(beta) * std::sqrt(alpha);
                 // Orthogonal or empty columns; NaN never skips.
-                if (gamma == 0.0 || beta * alpha == 0.0 || PAIR_TOLERANCE * norm >= std::fabs(gamma)) continue;
+                if (gamma == 0.0 || product == 0.0 || PAIR_TOLERANCE * norm >= std::fabs(gamma)) continue;
                 const double cosine = std::fabs(gamma) / norm;
                 if (cosine > off) off = cosine;
                 const double zeta = (beta - alpha) / (gamma + gamma);
@@ -98,13 +101,16 @@ std::optional<std::vector<double>> svd_lstsq(const Matrix& a, std::span<const do
     if (!detail::well_formed(a) || y.size() != a.rows || a.rows == 0 || a.cols == 0) return std::nullopt;
     const std::size_t m = a.rows, n = a.cols;
     const Svd d = jacobi_svd(a);
+    // A NaN or an overflow anywhere in a reaches the singular values: no
+    // solution, rather than confident zeros.
+    for (double s : d.s)
+        if (!std::isfinite(s)) return std::nullopt;
     const double smax = detail::max_ignoring_nan(d.s);
     std::vector<double> beta(n, 0.0);
-    // Nothing to invert, or no finite scale to cut at.
-    if (smax == 0.0 || std::isinf(smax)) return beta;
+    // Nothing to invert.
+    if (smax == 0.0) return beta;
     const double cutoff = rcond * smax;
     for (std::size_t i = 0; i < n; ++i) {
-        // A NaN singular value is not cut and spreads into the solution.
         if (cutoff >= d.s[i]) continue;
         double uy = -0.0;
         for (std::size_t r = 0; r < m; ++r) uy += d.u(r, i) * y[r];
