@@ -97,6 +97,7 @@ const std::span<const Entry>* const FAMILIES[] = {
     &AUTOCORRELATION_ENTRIES,
     &SPECTRAL_ENTRIES,
     &WAVELET_ENTRIES,
+    &TREND_ENTRIES,
 };
 
 // The shortest name is "c3", the longest

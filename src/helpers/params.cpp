@@ -70,3 +70,14 @@ std::string_view text_param(const Params& p, std::string_view key) {
 }
 
 }  // namespace helpers
+
+namespace calculators {
+
+std::string adf_autolag_key(const Params& p) {
+    const PVal* v = p.find("autolag");
+    if (v && v->tag() == PVal::Str) return std::get<std::string>(v->v);
+    if (v && v->tag() == PVal::None) return "None";
+    return "AIC";
+}
+
+}  // namespace calculators

@@ -71,3 +71,12 @@ bool bool_param(const Params& p, std::string_view key);
 std::string_view text_param(const Params& p, std::string_view key);
 
 }  // namespace helpers
+
+namespace calculators {
+
+// The "autolag" key of augmented_dickey_fuller: a Str's text unchanged, the
+// text "None" for a None value, and "AIC" when the key is missing or holds
+// any other variant.
+std::string adf_autolag_key(const Params& p);
+
+}  // namespace calculators

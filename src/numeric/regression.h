@@ -40,8 +40,9 @@ struct Svd {
 Svd jacobi_svd(const Matrix& a);
 
 // Minimum-norm least-squares solution of a * beta = y over the singular
-// directions with s_i > rcond * max(s). n zeros when the largest singular
-// value is 0 or infinite; nothing when len(y) != rows or a dimension is 0.
+// directions with s_i > rcond * max(s). n zeros when every singular value is
+// 0; nothing when one is NaN or infinite (a NaN or an overflow in a), when
+// len(y) != rows or when a dimension is 0.
 std::optional<std::vector<double>> svd_lstsq(const Matrix& a, std::span<const double> y, double rcond);
 
 struct OlsFit {
@@ -57,5 +58,10 @@ struct OlsFit {
 // max(m, k) * eps * max(s). Nothing for a wrong shape or when the design has
 // no usable singular value.
 std::optional<OlsFit> ols(const Matrix& x, std::span<const double> y);
+
+// The fits of y on the leading k columns of x for k = k_first .. x.cols, in
+// that order: element k - k_first is exactly what ols gives on the first k
+// columns (nothing for k = 0), from one factorisation of x.
+std::vector<std::optional<OlsFit>> ols_nested(const Matrix& x, std::span<const double> y, std::size_t k_first);
 
 }  // namespace regression

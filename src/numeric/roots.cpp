@@ -1,0 +1,111 @@
+#include "numeric/roots.h"
+
+#include <cmath>
+#include <cstddef>
+#include <limits>
+
+namespace regression {
+
+namespace {
+
+constexpr double TWO_PI = 6.283185307179586;
+constexpr int MAX_SWEEPS = 500;
+// A sweep whose largest step is below this ends the iteration.
+constexpr double CONVERGED = 1e-15;
+
+// Complex arithmetic by the plain formulas (no scaling, no special cases),
+// so that every step rounds the same way wherever it runs.
+struct C {
+    double re, im;
+};
+C add(C a, C b) { return {a.re + b.re, a.im + b.im}; }
+C sub(C a, C b) { return {a.re - b.re, a.im - b.im}; }
+C mul(C a, C b) { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
+double norm2(C b) { return b.re * b.re + b.im * b.im; }
+C div(C a, C b, double den) { return {(a.re * b.re + a.im * b.im) / den, (a.im * b.re - a.re * b.im) / den}; }
+
+// Horner's scheme from the highest power, starting at 0 + 0i.
+C horner(const std::vector<double>& coef, C z) {
+    C acc{0.0, 0.0};
+    for (double c : coef) acc = add(mul(acc, z), C{c, 0.0});
+    return acc;
+}
+
+}  // namespace
+
+std::vector<std::complex<double>> poly_roots(std::span<const double> c) {
+    for (double v : c)
+        if (!std::isfinite(v)) return {};
+    std::size_t first = 0, last = c.size();
+    while (first < last && c[first] == 0.0) ++first;
+    if (first == last) return {};
+    std::size_t zeros = 0;
+    while (last - first > 1 && c[last - 1] == 0.0) {
+        --last;
+        ++zeros;
+    }
+    const std::size_t deg = last - first - 1;
+    std::vector<std::complex<double>> out;
+    if (deg == 0) {
+        out.assign(zeros, {0.0, 0.0});
+        return out;
+    }
+
+    std::vector<double> p(deg + 1), dp(deg);
+    for (std::size_t i = 0; i <= deg; ++i) p[i] = c[first + i] / c[first];
+    // A leading coefficient tiny against the others overflows the monic form.
+    for (double v : p)
+        if (!std::isfinite(v)) return {};
+    for (std::size_t i = 0; i < deg; ++i) dp[i] = static_cast<double>(deg - i) * p[i];
+
+    double a = 0.0;
+    for (std::size_t i = 1; i <= deg; ++i)
+        if (std::fabs(p[i]) > a) a = std::fabs(p[i]);
+    const double radius = 0.5 * (1.0 + a);
+    std::vector<C> z(deg);
+    for (std::size_t k = 0; k < deg; ++k) {
+        const double theta = (static_cast<double>(k) * TWO_PI) / static_cast<double>(deg) + 0.4;
+        z[k] = {radius * std::cos(theta), radius * std::sin(theta)};
+    }
+
+    for (int sweep = 0; sweep < MAX_SWEEPS; ++sweep) {
+        double largest = 0.0;
+        for (std::size_t k = 0; k < deg; ++k) {
+            const C pz = horner(p, z[k]), qz = horner(dp, z[k]);
+            const double qn = norm2(qz);
+            const C newton = qn == 0.0 ? C{0.0, 0.0} : div(pz, qz, qn);
+            C s{0.0, 0.0};
+            for (std::size_t j = 0; j < deg; ++j) {
+                if (j == k) continue;
+                const C d = sub(z[k], z[j]);
+                const double dn = norm2(d);
+                if (dn == 0.0) continue;
+                s = add(s, div(C{1.0, 0.0}, d, dn));
+            }
+            const C den = sub(C{1.0, 0.0}, mul(newton, s));
+            const double dn = norm2(den);
+            const C w = dn == 0.0 ? C{0.0, 0.0} : div(newton, den, dn);
+            z[k] = sub(z[k], w);
+            const double step = std::hypot(w.re, w.im);
+            if (step > largest) largest = step;
+        }
+        if (largest < CONVERGED) break;
+    }
+
+    out.reserve(deg + zeros);
+    for (const C& r : z) out.emplace_back(r.re, r.im);
+    out.insert(out.end(), zeros, {0.0, 0.0});
+    return out;
+}
+
+double largest_real_part(std::span<const std::complex<double>> roots) {
+    if (roots.empty()) return std::numeric_limits<double>::quiet_NaN();
+    double best = -std::numeric_limits<double>::infinity();
+    for (const auto& r : roots) {
+        if (!std::isfinite(r.real()) || !std::isfinite(r.imag())) return std::numeric_limits<double>::quiet_NaN();
+        if (r.real() > best) best = r.real();
+    }
+    return best;
+}
+
+}  // namespace regression

@@ -1,0 +1,138 @@
+// The nested least-squares fits behind the lag search, the p-value of the
+// unit-root test and the polynomial root finder. The test statistics
+// themselves are checked against statsmodels through the module.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <complex>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "numeric/adf.h"
+#include "numeric/regression.h"
+#include "numeric/roots.h"
+#include "numeric/special.h"
+
+namespace {
+
+using regression::Matrix;
+using Vec = std::vector<double>;
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+
+bool same_bits(const Vec& a, const Vec& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::bit_cast<std::uint64_t>(a[i]) != std::bit_cast<std::uint64_t>(b[i])) return false;
+    return true;
+}
+
+Matrix leading(const Matrix& a, std::size_t k) {
+    Matrix out{{}, a.rows, k};
+    for (std::size_t i = 0; i < a.rows; ++i)
+        for (std::size_t j = 0; j < k; ++j) out.data.push_back(a(i, j));
+    return out;
+}
+
+}  // namespace
+
+TEST(OlsNested, EveryLeadingColumnSetIsTheFitOfThoseColumnsBitForBit) {
+    std::mt19937_64 gen(7);
+    std::normal_distribution<double> normal;
+    auto random = [&](std::size_t m, std::size_t k) {
+        Matrix a{{}, m, k};
+        for (std::size_t i = 0; i < m * k; ++i) a.data.push_back(normal(gen));
+        return a;
+    };
+    struct Case {
+        Matrix x;
+        Vec y;
+    };
+    std::vector<Case> cases;
+    Vec y60(60);
+    for (double& v : y60) v = normal(gen);
+    cases.push_back({random(60, 7), y60});
+    // The constant first and columns of very different scales, as in the lag search.
+    Matrix scaled = random(60, 6);
+    for (std::size_t i = 0; i < 60; ++i) scaled(i, 0) = 1.0, scaled(i, 2) *= 1e8, scaled(i, 4) *= 1e-9;
+    cases.push_back({scaled, y60});
+    // A zero column: QR escapes there and every wider set takes the SVD path.
+    Matrix zero = random(60, 6);
+    for (std::size_t i = 0; i < 60; ++i) zero(i, 3) = 0.0;
+    cases.push_back({zero, y60});
+    // A repeated column: its pivot falls below the tolerance.
+    Matrix twice = random(60, 5);
+    for (std::size_t i = 0; i < 60; ++i) twice(i, 3) = twice(i, 1);
+    cases.push_back({twice, y60});
+    // A NaN in y: the finiteness check sends every set to the SVD path.
+    Vec ynan = y60;
+    ynan[17] = NaN;
+    cases.push_back({random(60, 4), ynan});
+    // More columns than rows from the fifth on.
+    cases.push_back({random(4, 6), Vec{1, -2, 0.5, 3}});
+
+    for (const auto& c : cases) {
+        const auto nested = regression::ols_nested(c.x, c.y, 1);
+        ASSERT_EQ(nested.size(), c.x.cols);
+        for (std::size_t k = 1; k <= c.x.cols; ++k) {
+            const auto alone = regression::ols(leading(c.x, k), c.y);
+            const auto& got = nested[k - 1];
+            ASSERT_EQ(bool(got), bool(alone)) << "k=" << k;
+            if (!alone) continue;
+            EXPECT_TRUE(same_bits(got->params, alone->params)) << "k=" << k;
+            EXPECT_TRUE(same_bits(got->tvalues, alone->tvalues)) << "k=" << k;
+            EXPECT_TRUE(same_bits({got->ssr}, {alone->ssr})) << "k=" << k;
+            EXPECT_EQ(got->rank, alone->rank);
+        }
+    }
+    EXPECT_TRUE(regression::ols_nested(Matrix{{1, 2}, 1, 2}, Vec{1}, 3).empty());
+}
+
+TEST(Adf, ErfcAndMackinnonPValue) {
+    // The expansion against the library erfc, and its reflection.
+    for (double z : {-3.0, -0.7, 0.0, 0.3, 1.0, 2.5, 5.0}) {
+        EXPECT_NEAR(special::erfc(z), std::erfc(z), 1e-15 * std::erfc(z) + 1e-16) << z;
+        EXPECT_NEAR(special::erfc(z) + special::erfc(-z), 2.0, 4e-16);
+    }
+    EXPECT_TRUE(std::isnan(special::erfc(NaN)));
+    // Normal distribution function of the two polynomials, by the library erfc.
+    auto phi = [](double q) { return 0.5 * std::erfc(-q / std::sqrt(2.0)); };
+    auto small_p = [](double t) { return 2.1659 + 1.4412 * t + 0.038269 * t * t; };
+    auto large_p = [](double t) { return 1.7339 + 0.93202 * t - 0.12745 * t * t - 0.010368 * t * t * t; };
+    for (double t : {-18.83, -5.0, -1.61}) EXPECT_NEAR(regression::mackinnon_pvalue(t), phi(small_p(t)), 1e-14) << t;
+    for (double t : {-1.6, 0.0, 2.74}) EXPECT_NEAR(regression::mackinnon_pvalue(t), phi(large_p(t)), 1e-14) << t;
+    EXPECT_EQ(regression::mackinnon_pvalue(std::nextafter(2.74, 3.0)), 1.0);
+    EXPECT_EQ(regression::mackinnon_pvalue(std::nextafter(-18.83, -19.0)), 0.0);
+    EXPECT_TRUE(std::isnan(regression::mackinnon_pvalue(NaN)));
+}
+
+TEST(PolyRoots, RootsInStartingOrderThenExactZeros) {
+    using Roots = std::vector<std::complex<double>>;
+    auto roots = [](Vec c) { return regression::poly_roots(c); };
+    // Degree 1: the first sweep lands on 2 (S is empty), the second confirms it.
+    const Roots lin = roots({2, -4});
+    ASSERT_EQ(lin.size(), 1u);
+    EXPECT_NEAR(lin[0].real(), 2.0, 1e-15);
+    EXPECT_EQ(lin[0].imag(), 0.0);
+    // x^2 (x - 1)(x - 2): the root started at theta = 0.4 ends near 2, the other near 1, then two zeros.
+    const Roots four = roots({1, -3, 2, 0, 0});
+    ASSERT_EQ(four.size(), 4u);
+    EXPECT_NEAR(four[0].real(), 2.0, 1e-14);
+    EXPECT_NEAR(four[1].real(), 1.0, 1e-14);
+    EXPECT_TRUE(four[2] == 0.0 && four[3] == 0.0);
+    // A double root converges slowly but well within the sweeps.
+    for (const auto& r : roots({1, -2, 1})) EXPECT_NEAR(std::abs(r - 1.0), 0.0, 1e-7);
+    EXPECT_NEAR(regression::largest_real_part(roots({1, 0, 1})), 0.0, 1e-15);
+    // numpy.roots([1, -2.5, -3.5, 9, 1.25]) largest real part: 2.2385240485116924 (value from numpy 2.4).
+    EXPECT_NEAR(regression::largest_real_part(roots({1, -2.5, -3.5, 9, 1.25})), 2.2385240485116924, 1e-12);
+    // Leading and trailing zeros: [0, 0, 3, 0] is the root 0 alone.
+    EXPECT_EQ(roots({0, 0, 3, 0}), (Roots{0.0}));
+    // No roots: constants, all zeros, nothing, non-finite coefficients, an overflowing monic form.
+    for (const Vec& c : {Vec{5}, Vec{0, 0}, Vec{}, Vec{1, NaN, 2}, Vec{1, INFINITY}, Vec{1e-300, 1e10, 1}}) {
+        EXPECT_TRUE(roots(c).empty());
+        EXPECT_TRUE(std::isnan(regression::largest_real_part(roots(c))));
+    }
+    // A root that is not finite makes the largest real part NaN.
+    EXPECT_TRUE(std::isnan(regression::largest_real_part(Roots{{1.0, 0.0}, {NaN, 0.0}})));
+}

@@ -1,0 +1,204 @@
+"""Trend and regression calculators against statsmodels, scipy and numpy."""
+import math
+import warnings
+
+import numpy as np
+import pytest
+import scipy.stats
+from numpy.lib.stride_tricks import sliding_window_view
+from statsmodels.regression.linear_model import OLS
+from statsmodels.tsa.stattools import adfuller
+
+from selquor_rs import compute_feature
+
+NAN, I64_MAX = float("nan"), 2**63 - 1
+RNG = np.random.default_rng(20240611)
+
+
+def ar2(n, level=0.0):
+    e, x = RNG.normal(size=n), np.zeros(n)
+    for i in range(2, n):
+        x[i] = 0.6 * x[i - 1] - 0.3 * x[i - 2] + e[i]
+    return x + level
+
+
+SERIES = {"walk": np.cumsum(RNG.normal(size=1000)), "ar2": ar2(1000)}
+LINE = ("slope", "intercept", "rvalue", "pvalue", "stderr")
+
+
+def run(name, x, *sets):
+    return np.array(compute_feature(name, np.asarray(x, dtype=np.float64), list(sets)))
+
+
+def nan_equal(got, want):
+    return np.array_equal(np.asarray(got, dtype=float), np.asarray(want, dtype=float), equal_nan=True)
+
+
+# ------------------------------------------------------------------ unit root
+
+ADF = [{"attr": a} for a in ("teststat", "pvalue", "usedlag")]
+
+
+@pytest.mark.parametrize("kind", SERIES)
+@pytest.mark.parametrize("n", [10, 57, 300, 1000])
+@pytest.mark.parametrize("mode", ["AIC", "BIC", "t-stat", None])
+def test_adf_matches_statsmodels_in_every_mode(kind, n, mode):
+    x = SERIES[kind][:n]
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        stat, p, lag = adfuller(x, autolag=mode)[:3]
+    got = run("augmented_dickey_fuller", x, *({**s, "autolag": mode} for s in ADF))
+    assert got[2] == lag
+    assert got[:2] == pytest.approx([stat, p], rel=1e-9)
+
+
+def test_adf_modes_are_case_insensitive_and_unknown_texts_give_nan():
+    x = SERIES["ar2"][:100]
+    aic, bic, fixed = (run("augmented_dickey_fuller", x, *({**s, "autolag": m} for s in ADF)) for m in ("aic", "BIC", "none"))
+    assert fixed[2] == 12.0  # maxlag = min(100 // 2 - 2, ceil(12 (100 / 100)^0.25))
+    for spelling, want in [("Aic", aic), ("aIC", aic), ("bic", bic), ("T-STAT", None), ("None", fixed), ("", fixed)]:
+        got = run("augmented_dickey_fuller", x, *({**s, "autolag": spelling} for s in ADF))
+        assert want is None or nan_equal(got, want)
+    assert nan_equal(run("augmented_dickey_fuller", x, *ADF), aic)  # a missing key reads "AIC"
+    for bad in (" aic", "aic ", "tstat", "foo"):
+        assert np.isnan(run("augmented_dickey_fuller", x, *({**s, "autolag": bad} for s in ADF))).all()
+    assert np.isnan(run("augmented_dickey_fuller", x, {"attr": "lag"}, {"attr": 1})).all()
+
+
+@pytest.mark.parametrize("x", [[1.0, 2.0, 0.5], [2.0] * 20, [*range(9), NAN, 3.0], [*range(9), math.inf, 3.0], [-math.inf, *range(9)]])
+def test_adf_is_nan_for_short_constant_or_non_finite_series(x):
+    assert np.isnan(run("augmented_dickey_fuller", x, *ADF)).all()
+
+
+@pytest.mark.parametrize("x", [[0.0, 2.0, 1.0, 4.0], [0.0, 2.0, 1.0, 4.0, 3.5]])
+def test_adf_of_four_or_five_samples_uses_no_lag(x):
+    # maxlag = min(n // 2 - 2, ...) = 0: the final fit is [level, 1] on n - 1 rows.
+    dx = np.diff(x)
+    fit = OLS(dx, np.column_stack([x[:-1], np.ones(len(dx))])).fit()
+    for mode in ("AIC", "t-stat", None):
+        got = run("augmented_dickey_fuller", x, *({**s, "autolag": mode} for s in ADF))
+        assert got[0] == pytest.approx(fit.tvalues[0], rel=1e-12) and got[2] == 0.0
+
+
+# ---------------------------------------------------------------- lines
+
+def test_linear_trend_matches_scipy_and_fails_as_nan():
+    x = SERIES["walk"][:200]
+    r = scipy.stats.linregress(np.arange(200.0), x)
+    want = [r.slope, r.intercept, r.rvalue, r.pvalue, r.stderr]
+    assert run("linear_trend", x, *({"attr": a} for a in LINE)) == pytest.approx(want, rel=1e-10)
+    assert nan_equal(run("linear_trend", [3.0, 3.0, 3.0], *({"attr": a} for a in LINE)), [0, 3, NAN, NAN, NAN])
+    assert np.isnan(run("linear_trend", x, {"attr": "Slope"}, {"attr": 1}, {})).all()
+    assert np.isnan(run("linear_trend", [1.0], {"attr": "slope"}))
+
+
+AGG = {"mean": np.mean, "max": np.max, "median": np.median, "var": np.var}
+
+
+@pytest.mark.parametrize("f_agg", AGG)
+@pytest.mark.parametrize("chunk_len", [2, 7, 333])
+def test_agg_linear_trend_matches_a_chunked_linregress(f_agg, chunk_len):
+    x = SERIES["ar2"]
+    ddof = 1 if f_agg == "var" else 0
+    chunks = [x[i: i + chunk_len] for i in range(0, len(x), chunk_len)]
+    agg = [AGG[f_agg](c, ddof=ddof) if ddof and len(c) > 1 else AGG[f_agg](c) for c in chunks]
+    if ddof and len(chunks[-1]) == 1:
+        agg[-1] = NAN  # one sample with ddof 1: no variance
+    r = scipy.stats.linregress(np.arange(float(len(agg))), agg)
+    sets = [{"chunk_len": chunk_len, "f_agg": f_agg, "attr": a, "__ddof": True if ddof else 0} for a in LINE]
+    got = run("agg_linear_trend", x, *sets)
+    if np.isnan(agg).any():
+        assert np.isnan(got).all()
+    else:
+        want = [r.slope, r.intercept, r.rvalue, r.pvalue, r.stderr]
+        assert got == pytest.approx(want, rel=1e-9, abs=1e-15)
+
+
+def test_agg_linear_trend_range_and_names():
+    x = [1.0, 4.0, 2.0, 8.0, 5.0]
+    # Chunks [1, 4], [2, 8], [5]: maxima 4, 8, 5 against 0, 1, 2, slope 0.5.
+    assert run("agg_linear_trend", x, {"chunk_len": 2, "f_agg": "max", "attr": "slope"}) == [0.5]
+    for bad in ({"chunk_len": 0}, {"chunk_len": -1}, {"chunk_len": 5}, {}, {"chunk_len": I64_MAX},
+                {"chunk_len": 2, "f_agg": "Max"}, {"chunk_len": 2, "f_agg": 5}, {"chunk_len": 2, "attr": "Slope"}):
+        assert np.isnan(run("agg_linear_trend", x, {"f_agg": "max", "attr": "slope", **bad}))
+
+
+# ---------------------------------------------------------- autoregression
+
+@pytest.mark.parametrize("k", [1, 3, 10])
+def test_ar_coefficient_matches_statsmodels_ols(k):
+    x = SERIES["ar2"][:500]
+    design = np.column_stack([np.ones(len(x) - k), sliding_window_view(x[:-1], k)[:, ::-1]])
+    want = OLS(x[k:], design).fit().params
+    got = run("ar_coefficient", x, *({"k": k, "coeff": c} for c in range(k + 2)))
+    assert got[: k + 1] == pytest.approx(want, rel=1e-9) and np.isnan(got[k + 1])
+
+
+def test_ar_coefficient_short_series_order_zero_and_huge_orders():
+    x = [1.0, 2.0, 4.0, 3.0]
+    assert nan_equal(run("ar_coefficient", x, *({"k": 2, "coeff": c} for c in range(4))), [NAN, NAN, 0.0, NAN])
+    assert nan_equal(run("ar_coefficient", x, {"k": 0, "coeff": 0}, {"k": 0, "coeff": -3}, {"k": 0, "coeff": 1}), [2.5, 2.5, NAN])
+    assert run("ar_coefficient", [], {"k": 0, "coeff": 0}) == [0.0]
+    big = 10**15
+    assert nan_equal(run("ar_coefficient", SERIES["ar2"][:100], {"k": big, "coeff": 5}, {"k": big, "coeff": big},
+                         {"k": I64_MAX, "coeff": I64_MAX}), [NAN, 0.0, 0.0])
+
+
+def test_ar_coefficient_of_a_series_with_a_nan_is_nan():
+    x = SERIES["ar2"][:200].copy()
+    x[50] = NAN
+    assert np.isnan(run("ar_coefficient", x, {"k": 1, "coeff": 0}, {"k": 1, "coeff": 1})).all()
+
+
+@pytest.mark.parametrize("scale", [1e75, 1e76, 1e-70])
+def test_ar_coefficient_of_a_scaled_series_matches_numpy_lstsq(scale):
+    # Squares of the lag columns overflow (or the pair products do); the
+    # rotations still converge and the cut-off 1e-15 * smax is numpy's.
+    x = SERIES["ar2"][:200] * scale
+    design = np.column_stack([np.ones(198), sliding_window_view(x[:-1], 2)[:, ::-1]])
+    want = np.linalg.lstsq(design, x[2:], rcond=1e-15)[0]
+    assert run("ar_coefficient", x, *({"k": 2, "coeff": c} for c in range(3))) == pytest.approx(want, rel=1e-9)
+
+
+# ---------------------------------------------------------- drift polynomial
+
+def drift_fit(x, m, r):
+    s, d = x[:-1], np.diff(x)
+    edges = np.quantile(s, np.arange(r + 1) / r)
+    b = np.clip(np.searchsorted(edges, s, side="left") - 1, 0, r - 1)
+    occupied = np.unique(b)
+    lx = [s[b == k].mean() for k in occupied]
+    ly = [d[b == k].mean() for k in occupied]
+    return np.polyfit(lx, ly, m)
+
+
+@pytest.mark.parametrize("m,r", [(3, 30), (2, 10), (5, 50)])
+def test_friedrich_and_langevin_match_polyfit_and_numpy_roots(m, r):
+    x = SERIES["ar2"]
+    coef = drift_fit(x, m, r)
+    got = run("friedrich_coefficients", x, *({"m": m, "r": r, "coeff": c} for c in range(m + 2)))
+    assert got[: m + 1] == pytest.approx(coef, rel=1e-7, abs=1e-12) and np.isnan(got[m + 1])
+    want = max(np.roots(coef).real)
+    assert run("max_langevin_fixed_point", x, {"m": m, "r": r})[0] == pytest.approx(want, rel=1e-7)
+
+
+@pytest.mark.parametrize("x,m,r,fit_fails", [
+    ([], 3, 30, True),                            # no samples
+    (SERIES["ar2"], 3, 0, True),                  # no bins
+    (SERIES["ar2"], I64_MAX, 30, True),           # a degree beyond the fitted range, never allocated
+    (SERIES["ar2"] * 1e109 + 1e110, 3, 30, True),  # cubes of the levels overflow
+    (SERIES["ar2"] * 0.1 + 1e5, 6, 30, False),    # the monic form of a tiny leading coefficient overflows
+])
+def test_failed_drift_fits_and_overflowing_roots_give_nan(x, m, r, fit_fails):
+    coef = run("friedrich_coefficients", x, *({"m": m, "r": r, "coeff": c} for c in range(4)))
+    assert np.isnan(coef).all() == fit_fails
+    assert np.isnan(run("max_langevin_fixed_point", x, {"m": m, "r": r}))
+
+
+def test_drift_fit_with_a_huge_bin_count_bins_each_value_apart():
+    # r >= 2 (n - 1) puts every distinct level in its own bin: the fit is polyfit on the raw points.
+    x = np.array([0.0, 1.0, 3.0, 2.0, 7.0])
+    want = np.polyfit(x[:-1], np.diff(x), 2)
+    for r in (8, 2**20, I64_MAX):
+        got = run("friedrich_coefficients", x, *({"m": 2, "r": r, "coeff": c} for c in range(3)))
+        assert got == pytest.approx(want, rel=1e-12)
