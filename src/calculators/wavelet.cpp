@@ -35,11 +35,19 @@ constexpr std::size_t NONE = std::numeric_limits<std::size_t>::max();
 // the coefficients read (each is two convolution sums of about the filter's
 // length).
 
+// A widths list as a key: hashed and compared by bit patterns.
 struct BitsHash {
-    std::size_t operator()(const std::vector<std::uint64_t>& bits) const {
+    std::size_t operator()(const std::vector<double>& widths) const {
         std::uint64_t h = 0xcbf29ce484222325ull;
-        for (std::uint64_t b : bits) h = (h ^ b) * 0x100000001b3ull;
+        for (double w : widths) h = (h ^ std::bit_cast<std::uint64_t>(w)) * 0x100000001b3ull;
         return static_cast<std::size_t>(h);
+    }
+};
+struct BitsEqual {
+    bool operator()(const std::vector<double>& a, const std::vector<double>& b) const {
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](double u, double v) {
+                   return std::bit_cast<std::uint64_t>(u) == std::bit_cast<std::uint64_t>(v);
+               });
     }
 };
 
@@ -51,18 +59,14 @@ struct Read {
 
 Values cwt_coefficients(Series x, ParamSets params) {
     // First pass: one table per distinct widths list, and what each set reads.
-    std::unordered_map<std::vector<std::uint64_t>, std::size_t, BitsHash> keys;
-    std::vector<std::vector<double>> tables;
+    std::unordered_map<std::vector<double>, std::size_t, BitsHash, BitsEqual> keys;
+    std::vector<const std::vector<double>*> tables;  // the keys, which stay in place
     std::vector<Read> reads;
     reads.reserve(params.size());
     for (const Params& p : params) {
-        std::vector<double> widths = p.floats("widths");
-        std::vector<std::uint64_t> bits(widths.size());
-        std::transform(widths.begin(), widths.end(), bits.begin(),
-                       [](double v) { return std::bit_cast<std::uint64_t>(v); });
-        const auto [it, added] = keys.try_emplace(std::move(bits), tables.size());
-        if (added) tables.push_back(std::move(widths));
-        const std::vector<double>& table = tables[it->second];
+        const auto [it, added] = keys.try_emplace(p.floats("widths"), tables.size());
+        if (added) tables.push_back(&it->first);
+        const std::vector<double>& table = it->first;
         const double w = helpers::real_param(p, "w");
         const auto match = std::find(table.begin(), table.end(), w);
         const std::size_t position = match == table.end() ? NONE : static_cast<std::size_t>(match - table.begin());
@@ -84,7 +88,7 @@ Values cwt_coefficients(Series x, ParamSets params) {
                wanted[g1].position == wanted[g0].position;
              ++g1)
             coeffs.push_back(wanted[g1].coeff);
-        const std::vector<double> row = cwt::mexh_cwt_at(x, tables[wanted[g0].table][wanted[g0].position], coeffs);
+        const std::vector<double> row = cwt::mexh_cwt_at(x, (*tables[wanted[g0].table])[wanted[g0].position], coeffs);
         std::copy(row.begin(), row.end(), values.begin() + static_cast<std::ptrdiff_t>(g0));
         g0 = g1;
     }

@@ -1,6 +1,7 @@
 #include "numeric/cwt.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -381,35 +382,78 @@ struct RidgeHead {
     std::uint64_t last() const { return end; }
 };
 
-// The noise floor of row 0: the 10% quantile of a window of about len/20
-// samples around each column, computed when first asked for.
-class NoiseFloor {
-public:
-    explicit NoiseFloor(Series row0) : row0_(row0), known_(row0.size(), false), noise_(row0.size()) {
-        const std::uint64_t window = to_count(std::ceil(static_cast<double>(row0.size()) / 20.0));
-        half_ = window / 2;
-        odd_ = window % 2;
+// The first point of a ridge line long enough to count: column and value.
+using Head = std::pair<std::uint64_t, double>;
+
+// Where v goes in `sorted` (ascending by the total order): before the first
+// element not below it, or with `after`, after the last element not above it.
+// Branch-free halving: the comparisons are unpredictable.
+std::size_t rank(const std::vector<double>& sorted, double v, bool after) {
+    const std::int64_t k = stats::total_order_key(v);
+    const double* base = sorted.data();
+    std::size_t n = sorted.size();
+    if (n == 0) return 0;
+    while (n > 1) {
+        const std::size_t half = n / 2;
+        const std::int64_t m = stats::total_order_key(base[half - 1]);
+        base = (after ? m <= k : m < k) ? base + half : base;
+        n -= half;
     }
-    double at(std::uint64_t i) {
-        if (!known_[i]) {
-            const std::uint64_t lo = i > half_ ? i - half_ : 0;
-            const std::uint64_t hi = std::min<std::uint64_t>(i + half_ + odd_, row0_.size());
-            noise_[i] = lo < hi ? stats::quantile(row0_.subspan(lo, hi - lo), 0.1) : NaN;
-            known_[i] = true;
+    const std::int64_t m = stats::total_order_key(*base);
+    return static_cast<std::size_t>(base - sorted.data()) + ((after ? m <= k : m < k) ? 1 : 0);
+}
+
+// The noise floor of row 0 at columns `cols` (ascending, distinct): the 10%
+// quantile of the window of ceil(len / 20) samples around each. One sorted
+// window slides from column to column, rebuilt when the next column is far.
+std::vector<double> noise_floors(Series row0, std::span<const std::uint64_t> cols) {
+    const std::uint64_t len = row0.size();
+    const std::uint64_t window = to_count(std::ceil(static_cast<double>(len) / 20.0));
+    const std::uint64_t half = window / 2, odd = window % 2;
+    const std::uint64_t far = 16 + 2 * static_cast<std::uint64_t>(std::bit_width(window));
+    std::vector<double> sorted, out;
+    out.reserve(cols.size());
+    std::uint64_t lo = 0, hi = 0;  // the window held: row0[lo, hi)
+    for (std::uint64_t c : cols) {
+        const std::uint64_t next_lo = c > half ? c - half : 0;
+        const std::uint64_t next_hi = std::min(c + half + odd, len);
+        if (next_lo >= hi || next_lo - lo > far) {
+            sorted.assign(row0.begin() + next_lo, row0.begin() + next_hi);
+            stats::sort_total(sorted);
+        } else {
+            // Equal keys are identical bits: any element of equal key is the one leaving.
+            for (std::uint64_t j = lo; j < next_lo; ++j)
+                sorted.erase(sorted.begin() + static_cast<std::ptrdiff_t>(rank(sorted, row0[j], false)));
+            for (std::uint64_t j = hi; j < next_hi; ++j)
+                sorted.insert(sorted.begin() + static_cast<std::ptrdiff_t>(rank(sorted, row0[j], true)), row0[j]);
         }
-        return noise_[i];
+        lo = next_lo;
+        hi = next_hi;
+        out.push_back(lo < hi ? stats::quantile_sorted(sorted, 0.1) : NaN);
     }
+    return out;
+}
 
-private:
-    Series row0_;
-    std::vector<bool> known_;
-    std::vector<double> noise_;
-    std::uint64_t half_, odd_;
-};
-
-// A first point passes when it is at least as large as the noise floor in
-// magnitude (NaN ratios do not; x / 0 does unless x is 0).
-bool stands_out(double value, double noise) { return std::fabs(value / noise) >= 1.0; }
+// For each list of heads, how many stand out of row 0's noise floor: at
+// least as large in magnitude (NaN ratios do not; x / 0 does unless x is 0).
+std::vector<std::uint64_t> count_standing_out(Series row0, std::span<const std::vector<Head>> lists) {
+    std::vector<std::uint64_t> cols;
+    for (const auto& heads : lists)
+        for (const Head& h : heads) cols.push_back(h.first);
+    std::sort(cols.begin(), cols.end());
+    cols.erase(std::unique(cols.begin(), cols.end()), cols.end());
+    const std::vector<double> floors = noise_floors(row0, cols);
+    std::vector<std::uint64_t> counts;
+    for (const auto& heads : lists) {
+        std::uint64_t passed = 0;
+        for (const auto& [col, value] : heads) {
+            const double noise = floors[std::lower_bound(cols.begin(), cols.end(), col) - cols.begin()];
+            passed += std::fabs(value / noise) >= 1.0 ? 1 : 0;
+        }
+        counts.push_back(passed);
+    }
+    return counts;
+}
 
 double min_ridge_length(std::uint64_t n_widths) { return std::ceil(static_cast<double>(n_widths) * 0.25); }
 
@@ -447,15 +491,12 @@ std::vector<Ridge> identify_ridge_lines(const Matrix& matrix, std::span<const do
 
 std::uint64_t filter_ridge_lines(const Matrix& matrix, std::span<const Ridge> ridges, std::uint64_t n_widths) {
     if (matrix.empty()) return 0;
-    NoiseFloor noise(matrix[0]);
     const double min_length = min_ridge_length(n_widths);
-    std::uint64_t passed = 0;
-    for (const Ridge& ridge : ridges) {
-        if (static_cast<double>(ridge.rows.size()) < min_length) continue;
-        const std::uint64_t r0 = ridge.rows[0], c0 = ridge.cols[0];
-        passed += stands_out(matrix[r0][c0], noise.at(c0)) ? 1 : 0;
-    }
-    return passed;
+    std::vector<Head> heads;
+    for (const Ridge& ridge : ridges)
+        if (static_cast<double>(ridge.rows.size()) >= min_length)
+            heads.push_back({ridge.cols[0], matrix[ridge.rows[0]][ridge.cols[0]]});
+    return count_standing_out(matrix[0], std::span(&heads, 1))[0];
 }
 
 // ---- Peak count ---------------------------------------------------------------------
@@ -482,7 +523,7 @@ std::vector<double> cwt_peak_counts(Series x, std::span<const std::uint64_t> ns)
         std::uint64_t n;
         double min_length;
         RidgeLinker<RidgeHead> linker;
-        std::vector<std::pair<std::uint64_t, double>> heads;  // first points of long enough lines
+        std::vector<Head> heads;  // first points of lines long enough to count
     };
     std::vector<Search> searches;
     searches.reserve(searched.size());
@@ -504,23 +545,19 @@ std::vector<double> cwt_peak_counts(Series x, std::span<const std::uint64_t> ns)
             });
         }
     }
-    // `row` is row 0 now, the row of the noise floor.
-    NoiseFloor noise(row);
+    std::vector<std::vector<Head>> heads;
     for (Search& s : searches) {
         s.linker.finish([&s](const RidgeHead& line) {
             if (static_cast<double>(line.points) >= s.min_length) s.heads.push_back({line.col, line.value});
         });
+        heads.push_back(std::move(s.heads));
     }
-    std::vector<double> counts(searches.size());
-    for (std::size_t k = 0; k < searches.size(); ++k) {
-        std::uint64_t passed = 0;
-        for (const auto& [col, value] : searches[k].heads) passed += stands_out(value, noise.at(col)) ? 1 : 0;
-        counts[k] = static_cast<double>(passed);
-    }
+    // `row` is row 0 now, the row of the noise floor.
+    const std::vector<std::uint64_t> counts = count_standing_out(row, heads);
     for (std::size_t i = 0; i < ns.size(); ++i) {
         if (ns[i] == 0 || len <= 2 || std::isnan(out[i])) continue;
         const auto at = std::lower_bound(searched.begin(), searched.end(), ns[i]) - searched.begin();
-        out[i] = counts[at];
+        out[i] = static_cast<double>(counts[at]);
     }
     return out;
 }
