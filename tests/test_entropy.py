@@ -270,6 +270,8 @@ def test_lempel_ziv_matches_the_phrase_parse(b, kind):
         ([1.0, 2.0, 1.0, 2.0], 2.9, 0.75),  # phrases 0 | 1 | 01
         ([1.0, 2.0, 1.0, 2.0], BIG, 0.75),
         ([-1e308, 1e308, -1e308, 1e308], 2, 0.75),  # hi - lo overflows
+        # e_{b-1} rounds above e_b = hi: the binary search's symbols, 0 | s | 0s | s...
+        ([0.004477116866966169, 2.928306550154137] * 2 + [2.928306550154137], BIG, 0.6),
     ],
 )
 def test_lempel_ziv_decisive_cases(x, bins, want):

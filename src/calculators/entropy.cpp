@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <limits>
 #include <map>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -367,48 +366,103 @@ Values permutation_entropy(Series x, ParamSets params) {
 
 // ------------------------------------------------ Lempel-Ziv complexity
 
-struct PairHash {
-    std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& p) const {
-        // splitmix64 finaliser of a mix of both ids.
-        std::uint64_t z = p.first * 0x9E3779B97F4A7C15ull ^ (p.second + 0x632BE59BD9B4E019ull);
+// The children of the phrase trie, keyed by (node, symbol): open addressing
+// in a table sized by the series (a parse of n symbols makes at most n
+// nodes), never by the number of bins.
+class TrieChildren {
+public:
+    explicit TrieChildren(std::size_t n) {
+        std::size_t cap = 16;
+        while (cap < 2 * (n + 1)) cap *= 2;
+        slots_.resize(cap);
+        mask_ = cap - 1;
+    }
+
+    // The child of (node, symbol), made with id `fresh` when missing;
+    // second is true when it was made.
+    std::pair<std::uint64_t, bool> find_or_add(std::uint64_t node, std::uint64_t symbol, std::uint64_t fresh) {
+        for (std::size_t i = hash(node, symbol) & mask_;; i = (i + 1) & mask_) {
+            Slot& s = slots_[i];
+            if (s.node_plus_one == 0) {
+                s = Slot{node + 1, symbol, fresh};
+                return {fresh, true};
+            }
+            if (s.node_plus_one == node + 1 && s.symbol == symbol) return {s.child, false};
+        }
+    }
+
+private:
+    struct Slot {
+        std::uint64_t node_plus_one = 0, symbol = 0, child = 0;  // node_plus_one 0: empty
+    };
+
+    static std::size_t hash(std::uint64_t node, std::uint64_t symbol) {
+        // splitmix64's finaliser over a mix of both.
+        std::uint64_t z = node * 0x9E3779B97F4A7C15ull ^ (symbol + 0x632BE59BD9B4E019ull);
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
         return static_cast<std::size_t>(z ^ (z >> 31));
     }
+
+    std::vector<Slot> slots_;
+    std::size_t mask_;
+};
+
+// The symbol of v: the first k in [0, b) with v <= e_{k+1} by a binary
+// search over the edges. While e_{b-1} <= e_b the edges ascend and the
+// search's answer is the bin found from v's position, moved to the first
+// edge at or above v; otherwise (a bin count near the resolution of the
+// doubles) the search itself runs.
+class Symbols {
+public:
+    Symbols(const BinEdges& edges, std::uint64_t bins)
+        : edges_(edges), bins_(bins), ascending_(bins == 1 || edges.edge(bins - 1) <= edges.edge(bins)) {}
+
+    std::uint64_t operator()(double v) const {
+        if (!ascending_) return search(v);
+        const std::int64_t t = helpers::saturating_int(edges_.position(v));
+        std::uint64_t k = t < 0 ? 0 : std::min(static_cast<std::uint64_t>(t), bins_ - 1);
+        while (k > 0 && !(v > edges_.edge(k))) --k;
+        while (k + 1 < bins_ && v > edges_.edge(k + 1)) ++k;
+        return k;
+    }
+
+private:
+    std::uint64_t search(double v) const {
+        std::uint64_t a = 0, b = bins_;
+        while (a < b) {
+            const std::uint64_t mid = a + (b - a) / 2;
+            if (!(v > edges_.edge(mid + 1)))
+                b = mid;
+            else
+                a = mid + 1;
+        }
+        return a;
+    }
+
+    const BinEdges& edges_;
+    std::uint64_t bins_;
+    bool ascending_;
 };
 
 // Phrases of the series' symbols in `bins` equal-width bins, over n.
 double lempel_ziv(Series x, std::uint64_t bins, double lo, double hi) {
     const std::size_t n = x.size();
     const BinEdges edges(lo, hi, bins);
-    // Symbol: how many of the edges e_1 .. e_b lie below the sample, by a
-    // binary search over the edges computed on demand.
-    std::vector<std::uint64_t> symbol(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        std::uint64_t a = 0, b = bins;
-        while (a < b) {
-            const std::uint64_t mid = a + (b - a) / 2;
-            if (!(x[i] > edges.edge(mid + 1)))
-                b = mid;
-            else
-                a = mid + 1;
-        }
-        symbol[i] = a;
-    }
-    // The phrase trie: children by (node, symbol); node 0 is the root.
-    std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, std::uint64_t, PairHash> child;
-    child.reserve(n);
+    const Symbols symbol(edges, bins);
+    // Walk down from the root (node 0); a missing child ends a phrase, and
+    // the next one starts at the root. A phrase still open at the end of the
+    // series is not counted.
+    TrieChildren children(n);
     std::uint64_t nodes = 1, phrases = 0, node = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        auto [it, fresh] = child.try_emplace({node, symbol[i]}, nodes);
-        if (fresh) {
-            // A new phrase ends here; the next one starts at the root.
+        const auto [child, made] = children.find_or_add(node, symbol(x[i]), nodes);
+        if (made) {
             ++nodes;
             ++phrases;
             node = 0;
         } else {
-            // The phrase goes on; one that runs off the end is not counted.
-            node = it->second;
+            node = child;
         }
     }
     return static_cast<double>(phrases) / static_cast<double>(n);
