@@ -3,7 +3,8 @@ batch row gives the bits each set gives on its own.
 
 Every calculator below computes something once (a sorted copy, the changes
 of a corridor with their sums, the largest magnitudes, peak supports, window
-distances, moments and extremes) and reads it for many sets or items. Each
+distances, the sum, moments and extremes) and reads it for many sets or
+items. Each
 set is evaluated three ways, bit for bit (any NaN matches any NaN):
 alone in its own call, with all the sets of its calculator in one call, and
 inside a batch holding the whole plan, in both plan orders (so a shared
@@ -64,9 +65,14 @@ PLAN = [
         for norm in (True, False)
         for t in (0.0, 0.5, 1.5, 1.5, INF, NAN)
     ] + [{"query": QUERY}, {"query": QUERY[:2]}, {"query": [1, 2, 3], "normalize": 0, "threshold": 2}, {}]),
-    ("median", [{}]),
-    ("mean", [{}]),
-    ("maximum", [{}]),
+    ("ratio_beyond_r_sigma", [{"r": r} for r in (0.0, 1.0, 1.0, 2.5, -1.0, NAN, INF)] + [{}]),
+    ("cid_ce", [{"normalize": True}, {"normalize": False}, {"normalize": 1}, {}]),
+    # Readers of the row's sum, moments, extremes and sorted copy.
+    *[(name, [{}]) for name in (
+        "median", "mean", "sum_values", "variance", "standard_deviation", "variation_coefficient",
+        "variance_larger_than_standard_deviation", "skewness", "kurtosis", "maximum", "minimum",
+        "count_above_mean", "count_below_mean", "has_duplicate_max", "has_duplicate_min",
+        "longest_strike_above_mean", "longest_strike_below_mean")],
 ]
 
 

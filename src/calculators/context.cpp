@@ -22,12 +22,21 @@ const helpers::UniqueCounts& SeriesContext::distinct() {
     return lazy(distinct_, [&] { return helpers::unique_counts(x_); });
 }
 
+double SeriesContext::sum() {
+    return lazy(sum_, [&] { return stats::sum(x_); });
+}
+
+// stats::mean is sum / n and stats::var the squared deviations from that
+// mean over n: the same operations on the same sum.
 double SeriesContext::mean() {
-    return lazy(mean_, [&] { return stats::mean(x_); });
+    return lazy(mean_, [&] { return x_.empty() ? stats::mean(x_) : sum() / static_cast<double>(x_.size()); });
 }
 
 double SeriesContext::variance() {
-    return lazy(variance_, [&] { return stats::var(x_); });
+    return lazy(variance_, [&] {
+        if (x_.empty()) return stats::var(x_);
+        return stats::squared_deviations(x_, mean()) / static_cast<double>(x_.size());
+    });
 }
 
 double SeriesContext::max() {

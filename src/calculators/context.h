@@ -38,7 +38,9 @@ public:
     double quantile(double q, bool sort = false);
     // helpers::unique_counts of the series.
     const helpers::UniqueCounts& distinct();
-    // stats::mean and stats::var of the series.
+    // stats::sum, stats::mean and stats::var of the series (the mean and
+    // the variance made from the one sum, as those routines make them).
+    double sum();
     double mean();
     double variance();
     // stats::max and stats::min of the series.
@@ -64,7 +66,7 @@ private:
     std::span<const double> x_;
     std::optional<std::vector<double>> sorted_;
     std::optional<helpers::UniqueCounts> distinct_;
-    std::optional<double> mean_, variance_, max_, min_;
+    std::optional<double> sum_, mean_, variance_, max_, min_;
     std::optional<std::vector<std::complex<double>>> rfft_;
     std::optional<std::vector<double>> acovf_, welch_;
 };

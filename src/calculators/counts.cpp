@@ -62,29 +62,35 @@ Values range_count(Series x, ParamSets params) {
     }, x);
 }
 
-Values ratio_beyond_r_sigma(Series x, ParamSets params) {
-    return map_sets(params, [](Series s, const Params& p) {
-        // No samples: no ratio.
-        if (s.empty()) return NaN;
-        const double r = helpers::real_param(p, "r");
-        const double m = stats::mean(s);
-        const double sd = stats::std(s);
-        const double limit = r * sd;
-        return ratio(count_if(s, [m, limit](double v) { return std::abs(v - m) > limit; }), s.size());
-    }, x);
+// The mean and standard deviation are the series', read once per call.
+Values ratio_beyond_r_sigma(SeriesContext& c, ParamSets params) {
+    const Series x = c.x();
+    // No samples: no ratio.
+    if (x.empty()) return Values(params.size(), NaN);
+    if (params.empty()) return {};
+    const double m = c.mean();
+    const double sd = std::sqrt(c.variance());
+    Values out(params.size());
+    for (std::size_t k = 0; k < params.size(); ++k) {
+        const double limit = helpers::real_param(params[k], "r") * sd;
+        out[k] = ratio(count_if(x, [m, limit](double v) { return std::abs(v - m) > limit; }), x.size());
+    }
+    return out;
 }
 
 // ---- scalar -----------------------------------------------------------------
 
-double count_above_mean(Series x) {
+double count_above_mean(SeriesContext& c) {
+    const Series x = c.x();
     if (x.empty()) return 0.0;
-    const double m = stats::mean(x);
+    const double m = c.mean();
     return as_double(count_if(x, [m](double v) { return v > m; }));
 }
 
-double count_below_mean(Series x) {
+double count_below_mean(SeriesContext& c) {
+    const Series x = c.x();
     if (x.empty()) return 0.0;
-    const double m = stats::mean(x);
+    const double m = c.mean();
     return as_double(count_if(x, [m](double v) { return v < m; }));
 }
 
@@ -100,14 +106,14 @@ double has_duplicate_of(Series x, double m) {
     return 0.0;
 }
 
-double has_duplicate_max(Series x) {
-    if (x.empty()) return 0.0;
-    return has_duplicate_of(x, stats::max(x));
+double has_duplicate_max(SeriesContext& c) {
+    if (c.size() == 0) return 0.0;
+    return has_duplicate_of(c.x(), c.max());
 }
 
-double has_duplicate_min(Series x) {
-    if (x.empty()) return 0.0;
-    return has_duplicate_of(x, stats::min(x));
+double has_duplicate_min(SeriesContext& c) {
+    if (c.size() == 0) return 0.0;
+    return has_duplicate_of(c.x(), c.min());
 }
 
 double percentage_of_reoccurring_datapoints_to_all_datapoints(Series x) {
@@ -159,11 +165,11 @@ constexpr Entry TABLE[] = {
     {"value_count", value_count},
     {"range_count", range_count},
     {"ratio_beyond_r_sigma", ratio_beyond_r_sigma},
-    {"count_above_mean", scalar<count_above_mean>},
-    {"count_below_mean", scalar<count_below_mean>},
+    {"count_above_mean", shared_scalar<count_above_mean>},
+    {"count_below_mean", shared_scalar<count_below_mean>},
     {"has_duplicate", scalar<has_duplicate>},
-    {"has_duplicate_max", scalar<has_duplicate_max>},
-    {"has_duplicate_min", scalar<has_duplicate_min>},
+    {"has_duplicate_max", shared_scalar<has_duplicate_max>},
+    {"has_duplicate_min", shared_scalar<has_duplicate_min>},
     {"percentage_of_reoccurring_datapoints_to_all_datapoints",
      scalar<percentage_of_reoccurring_datapoints_to_all_datapoints>},
     {"percentage_of_reoccurring_values_to_all_values", scalar<percentage_of_reoccurring_values_to_all_values>},

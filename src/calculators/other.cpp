@@ -3,6 +3,7 @@
 // mean of the largest magnitudes and the complexity estimate cid_ce.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -20,11 +21,6 @@ namespace calculators {
 namespace {
 
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-
-// What a per-set routine reads when nothing is computed once per call.
-struct SeriesRef {
-    Series x;
-};
 
 // ---------------------------------------------------------------- benford
 
@@ -196,6 +192,40 @@ std::uint64_t maxima_wanted(const Params& p, std::size_t n) {
     return static_cast<std::uint64_t>(k);
 }
 
+// Up to this many, the largest magnitudes are kept in a sorted buffer
+// during one pass; more are selected from a copy.
+constexpr std::size_t BUFFERED_MAXIMA = 32;
+
+// The k (1 <= k <= n) largest of |x| in ascending order. A magnitude's bit
+// pattern, sign cleared, orders as its value (NaN above infinity), so the
+// pass compares integers.
+std::vector<double> largest_magnitudes(Series x, std::size_t k) {
+    if (k > BUFFERED_MAXIMA) {
+        std::vector<double> a(x.size());
+        std::transform(x.begin(), x.end(), a.begin(), [](double y) { return std::fabs(y); });
+        const auto top = a.end() - static_cast<std::ptrdiff_t>(k);
+        std::nth_element(a.begin(), top, a.end(), stats::total_less);
+        std::sort(top, a.end(), stats::total_less);
+        return std::vector<double>(top, a.end());
+    }
+    constexpr std::uint64_t MAGNITUDE = ~(std::uint64_t{1} << 63);
+    auto key = [](double v) { return std::bit_cast<std::uint64_t>(v) & MAGNITUDE; };
+    std::array<std::uint64_t, BUFFERED_MAXIMA> top;
+    for (std::size_t i = 0; i < k; ++i) top[i] = key(x[i]);
+    std::sort(top.begin(), top.begin() + k);
+    for (std::size_t i = k; i < x.size(); ++i) {
+        const std::uint64_t v = key(x[i]);
+        // An equal key is the same value: keeping either gives the same list.
+        if (v <= top[0]) continue;
+        std::size_t j = 0;
+        for (; j + 1 < k && top[j + 1] < v; ++j) top[j] = top[j + 1];
+        top[j] = v;
+    }
+    std::vector<double> a(k);
+    for (std::size_t i = 0; i < k; ++i) a[i] = std::bit_cast<double>(top[i]);
+    return a;
+}
+
 Values mean_n_absolute_max(Series x, ParamSets params) {
     Values out(params.size(), NaN);
     std::uint64_t most = 0;
@@ -204,46 +234,51 @@ Values mean_n_absolute_max(Series x, ParamSets params) {
     // The `most` largest magnitudes in ascending order, once for every set:
     // the last k of them are the last k of the full ascending sort (equal
     // keys are identical bits; NaNs sort last).
-    std::vector<double> a(x.size());
-    std::transform(x.begin(), x.end(), a.begin(), [](double y) { return std::fabs(y); });
-    const auto top = a.end() - static_cast<std::ptrdiff_t>(most);
-    std::nth_element(a.begin(), top, a.end(), stats::total_less);
-    std::sort(top, a.end(), stats::total_less);
+    const std::vector<double> a = largest_magnitudes(x, most);
     for (std::size_t j = 0; j < params.size(); ++j) {
         const std::uint64_t k = maxima_wanted(params[j], x.size());
         if (k == 0) continue;
-        out[j] = stats::sum(Series(a.end() - static_cast<std::ptrdiff_t>(k), a.end())) / static_cast<double>(k);
+        out[j] = stats::sum(Series(a).last(k)) / static_cast<double>(k);
     }
     return out;
 }
 
 // ----------------------------------------------------------------- cid_ce
 
-double complexity_estimate(const SeriesRef& c, const Params& p) {
-    const Series x = c.x;
-    // Nothing to sum: the empty sum's -0.0.
-    if (x.empty()) return -0.0;
-    double mu = 0.0, sd = 1.0;
-    const bool normalize = helpers::bool_param(p, "normalize");
-    if (normalize) {
-        mu = stats::mean(x);
-        const double var = stats::var(x);
-        // A constant series has no changes after normalisation.
-        if (var == 0.0) return 0.0;
-        sd = std::sqrt(var);
+// The mean and variance that normalise are the series', read once per call.
+Values cid_ce(SeriesContext& c, ParamSets params) {
+    const Series x = c.x();
+    Values out(params.size());
+    for (std::size_t k = 0; k < params.size(); ++k) {
+        // Nothing to sum: the empty sum's -0.0.
+        if (x.empty()) {
+            out[k] = -0.0;
+            continue;
+        }
+        double mu = 0.0, sd = 1.0;
+        const bool normalize = helpers::bool_param(params[k], "normalize");
+        if (normalize) {
+            mu = c.mean();
+            const double var = c.variance();
+            // A constant series has no changes after normalisation.
+            if (var == 0.0) {
+                out[k] = 0.0;
+                continue;
+            }
+            sd = std::sqrt(var);
+        }
+        double s = -0.0;
+        double prev = normalize ? (x[0] - mu) / sd : x[0];
+        for (std::size_t i = 1; i < x.size(); ++i) {
+            const double cur = normalize ? (x[i] - mu) / sd : x[i];
+            const double d = cur - prev;
+            s += d * d;
+            prev = cur;
+        }
+        out[k] = std::sqrt(s);
     }
-    double s = -0.0;
-    double prev = normalize ? (x[0] - mu) / sd : x[0];
-    for (std::size_t i = 1; i < x.size(); ++i) {
-        const double cur = normalize ? (x[i] - mu) / sd : x[i];
-        const double d = cur - prev;
-        s += d * d;
-        prev = cur;
-    }
-    return std::sqrt(s);
+    return out;
 }
-
-Values cid_ce(Series x, ParamSets params) { return map_sets(params, complexity_estimate, SeriesRef{x}); }
 
 constexpr Entry TABLE[] = {
     {"benford_correlation", scalar<benford_correlation>},

@@ -96,18 +96,24 @@ Values number_crossing_m(Series x, ParamSets params) {
 }
 
 template <bool Above>
-double longest_strike(Series x) {
+double longest_strike(SeriesContext& c) {
+    const Series x = c.x();
     if (x.empty()) return 0.0;
     // A NaN mean sets no flag, so the answer is 0.
-    const double m = stats::mean(x);
-    std::vector<bool> mask(x.size());
-    for (std::size_t i = 0; i < x.size(); ++i) mask[i] = Above ? x[i] > m : x[i] < m;
-    const std::vector<std::uint64_t> runs = helpers::length_sequences_where(mask);
-    return as_double(*std::max_element(runs.begin(), runs.end()));
+    const double m = c.mean();
+    // The longest run of flags, as the largest of
+    // helpers::length_sequences_where's runs, in one pass without a mask.
+    std::uint64_t run = 0, longest = 0;
+    for (double v : x) {
+        const bool flag = Above ? v > m : v < m;
+        run = flag ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    return as_double(longest);
 }
 
-double longest_strike_above_mean(Series x) { return longest_strike<true>(x); }
-double longest_strike_below_mean(Series x) { return longest_strike<false>(x); }
+double longest_strike_above_mean(SeriesContext& c) { return longest_strike<true>(c); }
+double longest_strike_below_mean(SeriesContext& c) { return longest_strike<false>(c); }
 
 // ---- quantiles ----------------------------------------------------------------
 
@@ -282,8 +288,8 @@ Values large_standard_deviation(SeriesContext& c, ParamSets params) {
 constexpr Entry TABLE[] = {
     {"number_peaks", number_peaks},
     {"number_crossing_m", number_crossing_m},
-    {"longest_strike_above_mean", scalar<longest_strike_above_mean>},
-    {"longest_strike_below_mean", scalar<longest_strike_below_mean>},
+    {"longest_strike_above_mean", shared_scalar<longest_strike_above_mean>},
+    {"longest_strike_below_mean", shared_scalar<longest_strike_below_mean>},
     {"quantile", quantile},
     {"change_quantiles", change_quantiles},
     {"index_mass_quantile", index_mass_quantile},

@@ -36,6 +36,12 @@ Values scalar(Series x, ParamSets) {
     return one(F(x));
 }
 
+// The same for a scalar calculator that reads the series' shared context.
+template <double (*F)(SeriesContext&)>
+Values shared_scalar(SeriesContext& context, ParamSets) {
+    return one(F(context));
+}
+
 // One table per family, in the family's own file.
 extern const std::span<const Entry> SIMPLE_ENTRIES;        // simple.cpp: statistics and locations
 extern const std::span<const Entry> AGG_ENTRIES;           // aggregations.cpp: __supports_f_agg

@@ -32,13 +32,13 @@ double abs_change_sum(Series x) {
 double absolute_sum_of_changes(Series x) { return abs_change_sum(x); }
 
 double length(Series x) { return count(x.size()); }
-double maximum(Series x) { return stats::max(x); }
-double minimum(Series x) { return stats::min(x); }
-double mean(Series x) { return stats::mean(x); }
-double median(Series x) { return stats::quantile(x, 0.5); }
-double standard_deviation(Series x) { return stats::std(x); }
-double variance(Series x) { return stats::var(x); }
-double sum_values(Series x) { return stats::sum(x); }
+double maximum(SeriesContext& c) { return c.max(); }
+double minimum(SeriesContext& c) { return c.min(); }
+double mean(SeriesContext& c) { return c.mean(); }
+double median(SeriesContext& c) { return c.quantile(0.5); }
+double standard_deviation(SeriesContext& c) { return std::sqrt(c.variance()); }
+double variance(SeriesContext& c) { return c.variance(); }
+double sum_values(SeriesContext& c) { return c.sum(); }
 
 double root_mean_square(Series x) {
     if (x.empty()) return NaN;
@@ -90,26 +90,25 @@ double last_location_of_minimum(Series x) {
     return 1.0 - count(j) / count(x.size());
 }
 
-double variance_larger_than_standard_deviation(Series x) {
-    const double v = stats::var(x);
+double variance_larger_than_standard_deviation(SeriesContext& c) {
+    const double v = c.variance();
     return std::sqrt(v) < v ? 1.0 : 0.0;
 }
 
-double variation_coefficient(Series x) {
-    if (x.empty()) return NaN;
-    const double n = count(x.size());
-    const double m = stats::sum(x) / n;
+double variation_coefficient(SeriesContext& c) {
+    if (c.size() == 0) return NaN;
+    const double m = c.mean();
     // Exact comparison: a NaN mean is not 0.0 and goes on to the division.
     if (m == 0.0) return NaN;
-    // stats::std with the mean already at hand.
-    return std::sqrt(stats::squared_deviations(x, m) / n) / m;
+    return std::sqrt(c.variance()) / m;
 }
 
 // Bias-corrected sample skewness.
-double skewness(Series x) {
+double skewness(SeriesContext& c) {
+    const Series x = c.x();
     const std::size_t n = x.size();
     if (n < 3) return NaN;
-    const double m = stats::mean(x);
+    const double m = c.mean();
     double s2 = 0.0, s3 = 0.0;
     for (double v : x) {
         const double d = v - m;
@@ -123,10 +122,11 @@ double skewness(Series x) {
 }
 
 // Bias-corrected sample excess kurtosis.
-double kurtosis(Series x) {
+double kurtosis(SeriesContext& c) {
+    const Series x = c.x();
     const std::size_t n = x.size();
     if (n < 4) return NaN;
-    const double m = stats::mean(x);
+    const double m = c.mean();
     double s2 = 0.0, s4 = 0.0;
     for (double v : x) {
         const double d = v - m;
@@ -149,24 +149,24 @@ constexpr Entry TABLE[] = {
     {"absolute_sum_of_changes", scalar<absolute_sum_of_changes>},
     {"first_location_of_maximum", scalar<first_location_of_maximum>},
     {"first_location_of_minimum", scalar<first_location_of_minimum>},
-    {"kurtosis", scalar<kurtosis>},
+    {"kurtosis", shared_scalar<kurtosis>},
     {"last_location_of_maximum", scalar<last_location_of_maximum>},
     {"last_location_of_minimum", scalar<last_location_of_minimum>},
     {"length", scalar<length>},
-    {"maximum", scalar<maximum>},
-    {"mean", scalar<mean>},
+    {"maximum", shared_scalar<maximum>},
+    {"mean", shared_scalar<mean>},
     {"mean_abs_change", scalar<mean_abs_change>},
     {"mean_change", scalar<mean_change>},
     {"mean_second_derivative_central", scalar<mean_second_derivative_central>},
-    {"median", scalar<median>},
-    {"minimum", scalar<minimum>},
+    {"median", shared_scalar<median>},
+    {"minimum", shared_scalar<minimum>},
     {"root_mean_square", scalar<root_mean_square>},
-    {"skewness", scalar<skewness>},
-    {"standard_deviation", scalar<standard_deviation>},
-    {"sum_values", scalar<sum_values>},
-    {"variance", scalar<variance>},
-    {"variance_larger_than_standard_deviation", scalar<variance_larger_than_standard_deviation>},
-    {"variation_coefficient", scalar<variation_coefficient>},
+    {"skewness", shared_scalar<skewness>},
+    {"standard_deviation", shared_scalar<standard_deviation>},
+    {"sum_values", shared_scalar<sum_values>},
+    {"variance", shared_scalar<variance>},
+    {"variance_larger_than_standard_deviation", shared_scalar<variance_larger_than_standard_deviation>},
+    {"variation_coefficient", shared_scalar<variation_coefficient>},
 };
 
 }  // namespace
