@@ -152,8 +152,8 @@ def test_peak_count_cases(x, n, want):
     assert (math.isnan(got) and math.isnan(want)) or got == want
 
 
-@pytest.mark.parametrize("kind", ["noise", "walk", "sine"])
-@pytest.mark.parametrize("length", [30, 200, 1000])
+@pytest.mark.parametrize("kind, length", [(k, n) for k in ("noise", "walk", "sine") for n in (30, 200, 1000)]
+                         + [("walk", 6000)])  # a noise window of 300 samples
 def test_peak_counts_match_find_peaks_cwt(rng, kind, length):
     # Same widths 1..n, distances w / 4, gap ceil(1), min length ceil(n / 4),
     # noise window ceil(len / 20) at the 10th percentile. scipy may convolve

@@ -403,36 +403,96 @@ std::size_t rank(const std::vector<double>& sorted, double v, bool after) {
     return static_cast<std::size_t>(base - sorted.data()) + ((after ? m <= k : m < k) ? 1 : 0);
 }
 
-// The noise floor of row 0 at columns `cols` (ascending, distinct): the 10%
-// quantile of the window of ceil(len / 20) samples around each. One sorted
-// window slides from column to column, rebuilt when the next column is far.
-std::vector<double> noise_floors(Series row0, std::span<const std::uint64_t> cols) {
-    const std::uint64_t len = row0.size();
-    const std::uint64_t window = to_count(std::ceil(static_cast<double>(len) / 20.0));
-    const std::uint64_t half = window / 2, odd = window % 2;
-    const std::uint64_t far = 16 + 2 * static_cast<std::uint64_t>(std::bit_width(window));
-    std::vector<double> sorted, out;
+// A window of the row held as a sorted copy: for small windows, where moving
+// a few elements costs less than any tree.
+class SortedWindow {
+public:
+    explicit SortedWindow(Series row) : row_(row) {}
+    void add(std::uint64_t i) { sorted_.insert(sorted_.begin() + static_cast<std::ptrdiff_t>(rank(sorted_, row_[i], true)), row_[i]); }
+    // Equal keys are identical bits: any element of equal key is the one leaving.
+    void remove(std::uint64_t i) { sorted_.erase(sorted_.begin() + static_cast<std::ptrdiff_t>(rank(sorted_, row_[i], false))); }
+    double kth(std::uint64_t k) const { return sorted_[k]; }
+
+private:
+    Series row_;
+    std::vector<double> sorted_;
+};
+
+// A window of the row held as counts over the ranks of the whole row in the
+// total order (a Fenwick tree): O(log len) to move by a sample or to find an
+// order statistic, whatever the window's width.
+class RankedWindow {
+public:
+    explicit RankedWindow(Series row) : row_(row), order_(row.size()), rank_(row.size()), tree_(row.size() + 1, 0) {
+        std::vector<std::int64_t> keys(row.size());
+        for (std::size_t i = 0; i < row.size(); ++i) keys[i] = stats::total_order_key(row[i]), order_[i] = i;
+        std::sort(order_.begin(), order_.end(),
+                  [&keys](std::uint64_t a, std::uint64_t b) { return keys[a] < keys[b] || (keys[a] == keys[b] && a < b); });
+        for (std::size_t r = 0; r < order_.size(); ++r) rank_[order_[r]] = r;
+    }
+    void add(std::uint64_t i) { update(i, 1); }
+    void remove(std::uint64_t i) { update(i, -1); }
+    // The k-th smallest (from 0) of the window.
+    double kth(std::uint64_t k) const {
+        std::uint64_t pos = 0;
+        for (std::uint64_t step = std::bit_floor(order_.size()); step > 0; step >>= 1) {
+            if (pos + step <= order_.size() && static_cast<std::uint64_t>(tree_[pos + step]) <= k) {
+                pos += step;
+                k -= static_cast<std::uint64_t>(tree_[pos]);
+            }
+        }
+        return row_[order_[pos]];
+    }
+
+private:
+    void update(std::uint64_t i, std::int64_t delta) {
+        for (std::uint64_t p = rank_[i] + 1; p < tree_.size(); p += p & (~p + 1)) tree_[p] += delta;
+    }
+    Series row_;
+    std::vector<std::uint64_t> order_, rank_;
+    std::vector<std::int64_t> tree_;
+};
+
+constexpr std::uint64_t SORTED_WINDOW_MAX = 256;
+
+template <class Window>
+std::vector<double> window_quantiles(Series row, std::span<const std::uint64_t> cols, std::uint64_t half,
+                                     std::uint64_t odd) {
+    Window window(row);
+    std::vector<double> out;
     out.reserve(cols.size());
-    std::uint64_t lo = 0, hi = 0;  // the window held: row0[lo, hi)
+    std::uint64_t lo = 0, hi = 0;  // the window held: row[lo, hi)
     for (std::uint64_t c : cols) {
         const std::uint64_t next_lo = c > half ? c - half : 0;
-        const std::uint64_t next_hi = std::min(c + half + odd, len);
-        if (next_lo >= hi || next_lo - lo > far) {
-            sorted.assign(row0.begin() + next_lo, row0.begin() + next_hi);
-            stats::sort_total(sorted);
-        } else {
-            // Equal keys are identical bits: any element of equal key is the one leaving.
-            for (std::uint64_t j = lo; j < next_lo; ++j)
-                sorted.erase(sorted.begin() + static_cast<std::ptrdiff_t>(rank(sorted, row0[j], false)));
-            for (std::uint64_t j = hi; j < next_hi; ++j)
-                sorted.insert(sorted.begin() + static_cast<std::ptrdiff_t>(rank(sorted, row0[j], true)), row0[j]);
-        }
+        const std::uint64_t next_hi = std::min<std::uint64_t>(c + half + odd, row.size());
+        // Columns ascend, so both ends only move right.
+        for (std::uint64_t j = lo; j < std::min(next_lo, hi); ++j) window.remove(j);
+        for (std::uint64_t j = std::max(hi, next_lo); j < next_hi; ++j) window.add(j);
         lo = next_lo;
         hi = next_hi;
-        out.push_back(lo < hi ? stats::quantile_sorted(sorted, 0.1) : NaN);
+        const std::uint64_t n = next_hi - next_lo;
+        // quantile_sorted of the window: NaN when its largest is NaN.
+        if (n == 0 || std::isnan(window.kth(n - 1))) {
+            out.push_back(NaN);
+            continue;
+        }
+        const stats::QuantilePosition at = stats::quantile_position(n, 0.1);
+        const double xlo = window.kth(at.lo);
+        out.push_back(stats::quantile_interpolate(at, xlo, at.hi == at.lo ? xlo : window.kth(at.hi)));
     }
     return out;
 }
+
+}  // namespace
+
+std::vector<double> noise_floors(Series row0, std::span<const std::uint64_t> cols) {
+    const std::uint64_t window = to_count(std::ceil(static_cast<double>(row0.size()) / 20.0));
+    const std::uint64_t half = window / 2, odd = window % 2;
+    return window <= SORTED_WINDOW_MAX ? window_quantiles<SortedWindow>(row0, cols, half, odd)
+                                       : window_quantiles<RankedWindow>(row0, cols, half, odd);
+}
+
+namespace {
 
 // For each list of heads, how many stand out of row 0's noise floor: at
 // least as large in magnitude (NaN ratios do not; x / 0 does unless x is 0).

@@ -107,6 +107,11 @@ struct Ridge {
 // lines still open, each finished as described at Ridge.
 std::vector<Ridge> identify_ridge_lines(const Matrix& matrix, std::span<const double> max_distances,
                                         double gap_thresh);
+// The noise floor of row 0 at columns `cols` (ascending, distinct): the
+// 10% quantile (stats::quantile) of row0[c - h, c + h + odd) clipped to the
+// row, for a window of 2h + odd = ceil(len / 20) samples. O(log len) per
+// column moved over, whatever the window's width.
+std::vector<double> noise_floors(Series row0, std::span<const std::uint64_t> cols);
 // How many ridge lines have at least ceil(n_widths / 4) points and a first
 // point at least as large in magnitude as the noise floor of row 0 there.
 std::uint64_t filter_ridge_lines(const Matrix& matrix, std::span<const Ridge> ridges,

@@ -185,14 +185,9 @@ double from_key(std::int64_t k) {
     return std::bit_cast<double>(k ^ static_cast<std::int64_t>(static_cast<std::uint64_t>(k >> 63) >> 1));
 }
 
-// Interpolation position of q among n >= 1 sorted values, and the two order
-// statistics it falls between (equal when it hits one).
-struct Position {
-    double pos;
-    std::size_t lo, hi;
-};
+}  // namespace
 
-Position position(std::size_t n, double q) {
+QuantilePosition quantile_position(std::size_t n, double q) {
     // A NaN q passes both clamps and ends at index 0.
     const double qa = (0.0 > q) ? 0.0 : q;
     const double qc = (1.0 < qa) ? 1.0 : qa;
@@ -204,13 +199,11 @@ Position position(std::size_t n, double q) {
     return {pos, lo, hi};
 }
 
-double interpolate(const Position& at, double xlo, double xhi) {
+double quantile_interpolate(const QuantilePosition& at, double xlo, double xhi) {
     if (at.lo == at.hi) return xlo;
     const double frac = at.pos - static_cast<double>(at.lo);
     return (xhi - xlo) * frac + xlo;
 }
-
-}  // namespace
 
 double sum(Series x) {
     return sum_of(x.size(), [p = x.data()](std::size_t i) { return p[i]; });
@@ -285,8 +278,8 @@ void sort_total(std::span<double> x) {
 double quantile_sorted(Series x, double q) {
     const std::size_t n = x.size();
     if (n == 0 || std::isnan(x[n - 1])) return NaN;
-    const Position at = position(n, q);
-    return interpolate(at, x[at.lo], x[at.hi]);
+    const QuantilePosition at = quantile_position(n, q);
+    return quantile_interpolate(at, x[at.lo], x[at.hi]);
 }
 
 double quantile(Series x, double q) {
@@ -302,14 +295,14 @@ double quantile(Series x, double q) {
     }
     // The last of the sorted copy is NaN (of either sign).
     if (std::isnan(from_key(top))) return NaN;
-    const Position at = position(n, q);
+    const QuantilePosition at = quantile_position(n, q);
     std::int64_t* const first = k.get();
     std::nth_element(first, first + at.lo, first + n);
     const double xlo = from_key(first[at.lo]);
     if (at.lo == at.hi) return xlo;
     // hi = lo + 1: the smallest key after the selected one.
     const double xhi = from_key(*std::min_element(first + at.lo + 1, first + n));
-    return interpolate(at, xlo, xhi);
+    return quantile_interpolate(at, xlo, xhi);
 }
 
 LinregressResult linregress(Series x, Series y) {

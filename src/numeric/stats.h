@@ -102,6 +102,17 @@ double quantile_sorted(Series sorted, double q);
 // The same on a sorted copy of x.
 double quantile(Series x, double q);
 
+// The interpolation position of q among n >= 1 sorted values and the two
+// order statistics it falls between (equal when it hits one), and the
+// quantile from those two: quantile_sorted's arithmetic, for callers that
+// find order statistics without a sorted copy.
+struct QuantilePosition {
+    double pos;
+    std::size_t lo, hi;
+};
+QuantilePosition quantile_position(std::size_t n, double q);
+double quantile_interpolate(const QuantilePosition& at, double xlo, double xhi);
+
 // The least-squares line of y on x; all five fields NaN on degenerate input.
 struct LinregressResult {
     double slope, intercept, rvalue, pvalue, std_err;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "numeric/cwt.h"
+#include "numeric/stats.h"
 
 namespace {
 
@@ -104,6 +105,28 @@ TEST(Cwt, RickerRowsMatchTheClosedFormWavelet) {
                 }
                 ASSERT_NEAR(row[t], static_cast<double>(sum), 1e-14 * static_cast<double>(scale) + 1e-300) << len << " " << w << " " << t;
             }
+        }
+    }
+}
+
+// Noise floors, from a sorted window (len 1000: 50 samples) or from ranks
+// (len 20000: 1000 samples), are stats::quantile of each clipped window:
+// columns near both ends, close together and far apart; specials included.
+TEST(Cwt, NoiseFloorsAreQuantilesOfTheirWindows) {
+    for (std::size_t len : {7, 1000, 20000}) {
+        std::vector<double> row = noise(len, 3);
+        for (std::size_t i = 0; i < len; i += 7) row[i] = std::round(row[i]);  // ties
+        if (len > 100) row[40] = NaN, row[41] = -NaN, row[90] = INF, row[91] = -0.0, row[92] = 0.0;
+        std::vector<std::uint64_t> cols;
+        for (std::uint64_t c = 0; c < len; c += (c % 5 == 0 ? 1 : c % 11 == 0 ? 1500 : 3 + c % 400)) cols.push_back(c);
+        cols.push_back(len - 1);
+        const std::vector<double> got = cwt::noise_floors(row, cols);
+        const std::uint64_t window = (len + 19) / 20, half = window / 2;
+        for (std::size_t j = 0; j < cols.size(); ++j) {
+            const std::uint64_t lo = cols[j] > half ? cols[j] - half : 0;
+            const std::uint64_t hi = std::min<std::uint64_t>(cols[j] + half + window % 2, len);
+            const double want = stats::quantile(std::span(row).subspan(lo, hi - lo), 0.1);
+            ASSERT_TRUE(std::isnan(want) ? std::isnan(got[j]) : bits(got[j]) == bits(want)) << len << " " << cols[j];
         }
     }
 }
