@@ -8,7 +8,7 @@ import numpy as np
 import pytest
 from scipy import integrate, signal
 
-from selquor_rs import compute_feature
+from selquor_rs import compute_feature, extract_batch
 
 NAN, INF = float("nan"), float("inf")
 STEP = 16 / 4095
@@ -166,3 +166,15 @@ def test_peak_counts_match_find_peaks_cwt(rng, kind, length):
     ns = [1, 2, 5, 10, 20]
     got = compute_feature("number_cwt_peaks", x, [{"n": n} for n in ns])
     assert got == [float(len(signal.find_peaks_cwt(x, np.arange(1, n + 1)))) for n in ns]
+
+
+def test_parallel_batch_cells_equal_single_calls(rng):
+    # Rows on worker threads share only the once-built grid.
+    series = [rng.standard_normal(n) for n in (0, 1, 5, 64, 300) * 4]
+    values = np.concatenate(series)
+    offsets = np.cumsum([0] + [len(s) for s in series]).astype(np.int64)
+    plan = [("cwt_coefficients", [{"widths": [1, 7.5], "w": w, "coeff": c} for w in (1, 7.5) for c in (0, 3)]),
+            ("number_cwt_peaks", [{"n": 1}, {"n": 5}])]
+    cells, n, width = extract_batch(values, offsets, plan, 4)
+    single = [v for s in series for name, sets in plan for v in compute_feature(name, s, sets)]
+    np.testing.assert_array_equal(np.array(cells).view(np.uint64), np.array(single).view(np.uint64))

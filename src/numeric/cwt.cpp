@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <numeric>
 #include <utility>
 
 #include "numeric/stats.h"
@@ -205,22 +206,12 @@ std::vector<double> mexh_cwt_at(Series x, double a, std::span<const std::uint64_
 }
 
 std::vector<double> mexh_cwt_row(Series x, double a) {
-    const std::uint64_t n = x.size();
     const MexhFilter filter(a);
-    if (filter.size() == 0) return std::vector<double>(n, NaN);
-    if (n == 0) return {};
-    const Trim trim = mexh_trim(n, filter.size());
-    std::vector<double> row(trim.length);
-    if (trim.length == 0) return row;
-    const std::uint64_t k0 = trim.offset, k1 = k0 + trim.length + 1;
-    const std::uint64_t f_first = window_filter_first(n, k0);
-    std::vector<double> entries(window_filter_last(filter.size(), k1) - f_first + 1);
-    filter.fill(f_first, entries);
-    std::vector<double> conv(trim.length + 1);
-    convolve_window(x, {filter.size(), f_first, entries}, k0, conv);
-    const double scale = -std::sqrt(a);
-    for (std::uint64_t i = 0; i < trim.length; ++i) row[i] = (conv[i + 1] - conv[i]) * scale;
-    return row;
+    if (filter.size() == 0) return std::vector<double>(x.size(), NaN);
+    if (x.empty()) return {};
+    std::vector<std::uint64_t> all(mexh_trim(x.size(), filter.size()).length);
+    std::iota(all.begin(), all.end(), std::uint64_t{0});
+    return mexh_cwt_at(x, a, all);
 }
 
 Matrix mexh_cwt(Series x, std::span<const double> widths) {
@@ -323,7 +314,7 @@ private:
     bool closes(const Line& line) const { return static_cast<double>(line.gap) > gap_thresh_; }
 
     // The line whose last column is nearest to c, the first in list order
-    // among equally near ones; (size, 0) when there is none.
+    // among equally near ones; a position past the list when there is none.
     std::pair<std::size_t, std::uint64_t> nearest(std::uint64_t c) const {
         const auto above = std::lower_bound(ends_.begin(), ends_.end(), End{c, 0});
         std::pair<std::size_t, std::uint64_t> best{U64_MAX, U64_MAX};
