@@ -144,11 +144,18 @@ Values binned_entropy_sets(Series x, ParamSets params) {
 // ------------------------------------------------- approximate entropy
 
 // phi(k) = (sum over the N = n - k + 1 templates, in order, of ln(C_i / N)) / N,
-// where C_i counts the templates matching template i, itself included.
+// where C_i counts the templates matching template i, itself included. The
+// logarithms are kept by count: few distinct counts occur.
 double phi(const std::vector<std::uint64_t>& partners) {
-    const double count = static_cast<double>(partners.size());
+    const std::size_t templates = partners.size();
+    const double count = static_cast<double>(templates);
+    std::vector<double> logs(templates, NaN);
     double s = 0.0;
-    for (std::uint64_t c : partners) s += std::log(static_cast<double>(c + 1) / count);
+    for (std::uint64_t c : partners) {
+        double& l = logs[c];  // c < templates: a template has fewer partners
+        if (std::isnan(l)) l = std::log(static_cast<double>(c + 1) / count);
+        s += l;
+    }
     return s / count;
 }
 

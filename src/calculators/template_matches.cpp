@@ -47,6 +47,38 @@ void MatchBits(const double* x, const double* y, std::size_t len, double tol, st
     }
 }
 
+// Adds bit s of v to the counts of positions s and s + shift, for the
+// bit-sliced counters of `words` words (a multiple of 8): plane p, at
+// planes + p * words, holds bit p of the counts. v must be readable (zero)
+// from words + 1 words before it to 8 words past `words`. Lanes over words;
+// a carry past the last plane is dropped, so the caller keeps the counts
+// below 2^nplanes.
+void AddTwice(std::uint64_t* planes, std::size_t nplanes, std::size_t words, const std::uint64_t* v,
+              std::size_t shift) {
+    const hn::ScalableTag<std::uint64_t> d;
+    const std::size_t lanes = hn::Lanes(d);  // divides 8
+    const std::size_t q = shift / 64;
+    const int r = static_cast<int>(shift % 64);
+    const std::uint64_t* u = v - q;  // word i of v << shift is u[i] << r | u[i - 1] >> (64 - r)
+    for (std::size_t i = 0; i < words; i += lanes) {
+        const auto va = hn::LoadU(d, v + i);
+        const auto hi = hn::LoadU(d, u + i);
+        const auto vb = r == 0 ? hi : hn::Or(hn::ShiftLeftSame(hi, r), hn::ShiftRightSame(hn::LoadU(d, u + i - 1), 64 - r));
+        // a + b = 2 (a & b) + (a ^ b); where a & b is set, a ^ b is not, so
+        // at most one carry enters plane 1.
+        const auto sum = hn::Xor(va, vb);
+        const auto p0 = hn::LoadU(d, planes + i);
+        auto in = hn::Or(hn::And(p0, sum), hn::And(va, vb));
+        hn::StoreU(hn::Xor(p0, sum), d, planes + i);
+        for (std::size_t p = 1; p < nplanes; ++p) {
+            std::uint64_t* at = planes + p * words + i;
+            const auto w = hn::LoadU(d, at);
+            hn::StoreU(hn::Xor(w, in), d, at);
+            in = hn::And(w, in);
+        }
+    }
+}
+
 }  // namespace HWY_NAMESPACE
 }  // namespace calculators
 HWY_AFTER_NAMESPACE();
@@ -55,6 +87,7 @@ HWY_AFTER_NAMESPACE();
 namespace calculators {
 
 HWY_EXPORT(MatchBits);
+HWY_EXPORT(AddTwice);
 
 namespace {
 
@@ -73,14 +106,30 @@ void and_shifted(Word* dst, const Word* a, const Word* b, std::size_t t, std::si
     }
 }
 
+// A bitset of up to `words` words with zero words around it: words + 1
+// before, PAD after, so that shifted and vector-wide reads stay inside.
+class PaddedBits {
+public:
+    static constexpr std::size_t PAD = 16;
+    explicit PaddedBits(std::size_t words) : lead_(words + 1), buf_(lead_ + words + PAD, 0) {}
+    Word* data() { return buf_.data() + lead_; }
+    // Zeroes the words from `from` to the end of the padding.
+    void clear_from(std::size_t from) { std::fill(buf_.begin() + static_cast<std::ptrdiff_t>(lead_ + from), buf_.end(), 0); }
+
+private:
+    std::size_t lead_;
+    std::vector<Word> buf_;
+};
+
 // Windows of k consecutive ones of a diagonal's match bits: w has width cur
 // and powers[j] the windows of width 2^j (powers[0] is the match row), so
 // any width costs O(log k) word passes. Bits past the diagonal are 0, so a
 // window that runs off its end is 0 without masking.
 class Windows {
 public:
-    explicit Windows(std::size_t n) : w_(words_for(n)) {}
+    explicit Windows(std::size_t n) : nw_max_(words_for(n)), w_(nw_max_ + 8) {}
 
+    // a: the diagonal's match bits, nw words, zero past them.
     void reset(const Word* a, std::size_t nw) {
         a_ = a;
         nw_ = nw;
@@ -94,6 +143,7 @@ public:
         for (std::size_t j = 0; delta != 0; ++j, delta >>= 1) {
             if (!(delta & 1)) continue;
             and_shifted(w_.data(), fresh_ ? a_ : w_.data(), power(j), cur_, nw_);
+            if (fresh_) w_.clear_from(nw_);
             fresh_ = false;
             cur_ += std::size_t{1} << j;
         }
@@ -103,7 +153,7 @@ public:
 private:
     const Word* power(std::size_t j) {
         if (j == 0) return a_;
-        while (powers_.size() < j) powers_.emplace_back(w_.size());
+        while (powers_.size() < j) powers_.emplace_back(nw_max_);
         for (; built_ <= j; ++built_) {
             const Word* src = built_ == 1 ? a_ : powers_[built_ - 2].data();
             and_shifted(powers_[built_ - 1].data(), src, src, std::size_t{1} << (built_ - 1), nw_);
@@ -112,39 +162,28 @@ private:
     }
 
     const Word* a_ = nullptr;
-    std::size_t nw_ = 0, cur_ = 1, built_ = 1;
+    std::size_t nw_ = 0, cur_ = 1, built_ = 1, nw_max_;
     bool fresh_ = true;
-    std::vector<Word> w_;
+    PaddedBits w_;
     std::vector<std::vector<Word>> powers_;
 };
 
-// Counters for n positions, bit-sliced: plane p of word i holds bit p of the
-// counts of positions 64i .. 64i + 63, so adding a bitset is a ripple of
-// carries through the planes, 64 positions per operation. The ripple runs
-// through a fixed number of planes without branches; before those could
-// overflow, the counts move into plain integers.
+// Counters for n positions, bit-sliced: plane p holds bit p of the counts of
+// all positions, 64 to a word, so adding a bitset is a ripple of carries
+// through the planes, 64 positions per operation (times the SIMD lanes).
+// The ripple runs through a fixed number of planes without branches; before
+// those could overflow, the counts move into plain integers.
 class BitCounters {
 public:
-    explicit BitCounters(std::size_t n) : words_(words_for(n)), planes_(words_ * PLANES, 0), total_(n, 0) {}
+    explicit BitCounters(std::size_t n)
+        : words_((words_for(n) + 7) / 8 * 8), planes_(words_ * PLANES, 0), total_(words_ * 64, 0) {}
 
-    // Adds bit s of v (nv words) to the count of position s + shift.
-    void add(const Word* v, std::size_t nv, std::size_t shift) {
-        if (adds_ == LIMIT) flush();
-        ++adds_;
-        const std::size_t q = shift / 64, r = shift % 64;
-        const std::size_t end = std::min(words_, q + nv + 1);
-        for (std::size_t i = q; i < end; ++i) {
-            const std::size_t k = i - q;
-            const Word lo = k < nv ? v[k] : 0;
-            const Word below = k > 0 && r != 0 ? v[k - 1] >> (64 - r) : 0;
-            Word in = r == 0 ? lo : (lo << r) | below;
-            Word* plane = planes_.data() + i * PLANES;
-            for (std::size_t p = 0; p < PLANES; ++p) {
-                const Word carry = plane[p] & in;
-                plane[p] ^= in;
-                in = carry;
-            }
-        }
+    // Adds bit s of v (a PaddedBits of at least as many words as n needs,
+    // zero past its bits) to the counts of positions s and s + shift.
+    void add_twice(const Word* v, std::size_t shift) {
+        if (adds_ + 2 > LIMIT) flush();
+        adds_ += 2;
+        HWY_DYNAMIC_DISPATCH(AddTwice)(planes_.data(), PLANES, words_, v, shift);
     }
 
     // The counts of positions [0, m).
@@ -160,16 +199,15 @@ private:
 
     void flush() {
         for (std::size_t i = 0; i < words_; ++i) {
-            Word* plane = planes_.data() + i * PLANES;
             Word any = 0;
-            for (std::size_t p = 0; p < PLANES; ++p) any |= plane[p];
+            for (std::size_t p = 0; p < PLANES; ++p) any |= planes_[p * words_ + i];
             for (; any != 0; any &= any - 1) {
                 const int b = std::countr_zero(any);
                 std::uint64_t c = 0;
-                for (std::size_t p = 0; p < PLANES; ++p) c |= ((plane[p] >> b) & 1) << p;
+                for (std::size_t p = 0; p < PLANES; ++p) c |= ((planes_[p * words_ + i] >> b) & 1) << p;
                 total_[i * 64 + static_cast<std::size_t>(b)] += c;
             }
-            for (std::size_t p = 0; p < PLANES; ++p) plane[p] = 0;
+            for (std::size_t p = 0; p < PLANES; ++p) planes_[p * words_ + i] = 0;
         }
         adds_ = 0;
     }
@@ -192,19 +230,19 @@ TemplateMatches count_template_matches(std::span<const double> x, double tol,
     if (nk > 0 && n >= 2) {
         const auto match_bits = HWY_DYNAMIC_DISPATCH(MatchBits);
         const std::size_t kmin = lengths[0];
-        std::vector<Word> a(words_for(n));
+        PaddedBits a(words_for(n) + 8);
         Windows windows(n);
         // Diagonal d pairs template s with s + d; bit s says whether samples
         // s and s + d are within the tolerance.
         for (std::size_t d = 1; d + kmin <= n; ++d) {
             const std::size_t len = n - d, nw = words_for(len);
             match_bits(x.data(), x.data() + d, len, tol, a.data());
+            a.clear_from(nw);
             windows.reset(a.data(), nw);
             for (std::size_t q = 0; q < nk && lengths[q] <= len; ++q) {
                 const Word* w = windows.extend(lengths[q]);
                 if (per_template) {
-                    counters[q].add(w, nw, 0);
-                    counters[q].add(w, nw, d);
+                    counters[q].add_twice(w, d);
                 } else {
                     std::uint64_t c = 0;
                     for (std::size_t i = 0; i < nw; ++i) c += std::popcount(w[i]);
