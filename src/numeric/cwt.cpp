@@ -41,7 +41,8 @@ std::uint64_t add_sat(std::uint64_t a, std::uint64_t b) { return a > U64_MAX - b
 
 constexpr std::uint64_t TILE = 512;
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__linux__)
+// One copy of the kernel per instruction set, chosen at load time (ifunc).
 #define CWT_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define CWT_CLONES
