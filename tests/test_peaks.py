@@ -56,7 +56,7 @@ CQ = {"ql": 0.0, "qh": 1.0, "f_agg": "mean"}
         ("change_quantiles", [0.0, 1.0, 2.0, 3.0], {"qh": 1.0, "f_agg": "max"}, 1.0),  # missing ql acts as 0
         ("change_quantiles", [0.0, 1.0, 2.0, 3.0], {"ql": 0.0, "f_agg": "max"}, 0.0),  # missing qh: hi == lo
         ("change_quantiles", [0.0, 1.0, NAN, 3.0], CQ, 0.0),                            # NaN edges
-        ("change_quantiles", [0.0, NEG_NAN, 1.0, 3.0], {**CQ, "ql": 0.5}, 2.0),        # corridor [0.5, 3]
+        ("change_quantiles", [0.0, NEG_NAN, 1.0, 3.0], {**CQ, "ql": 0.5}, 0.0),        # NaN edges too
         *[("change_quantiles", [0.0, 2.0, 1.0], {**CQ, "isabs": v}, w)  # a Float is no boolean
           for v, w in ((True, 1.5), (1, 1.5), (0, 0.5), (1.0, 0.5), ("yes", 0.5))],
         # Spread against range, strict; std of [0, 1] is 0.5.

@@ -6,11 +6,7 @@
 namespace calculators {
 
 std::span<const double> SeriesContext::sorted() {
-    return lazy(sorted_, [&] {
-        std::vector<double> s(x_.begin(), x_.end());
-        stats::sort_total(s);
-        return s;
-    });
+    return lazy(sorted_, [&] { return stats::sorted_total(x_); });
 }
 
 double SeriesContext::quantile(double q, bool sort) {
@@ -18,8 +14,13 @@ double SeriesContext::quantile(double q, bool sort) {
     return stats::quantile(x_, q);
 }
 
-const helpers::UniqueCounts& SeriesContext::distinct() {
-    return lazy(distinct_, [&] { return helpers::unique_counts(x_); });
+const helpers::DistinctValues& SeriesContext::distinct() {
+    return lazy(distinct_, [&] {
+        // Grouping a sorted copy is linear; hashing beats sorting one first
+        // only on shorter series.
+        if (sorted_ || x_.size() >= helpers::HASHED_DISTINCT_LIMIT) return helpers::distinct_values_sorted(sorted());
+        return helpers::distinct_values_hashed(x_);
+    });
 }
 
 double SeriesContext::sum() {

@@ -36,8 +36,9 @@ public:
     // stats::quantile(x, q): read from the sorted copy when there is one, or
     // when `sort` asks for it (several quantiles to come), else by selection.
     double quantile(double q, bool sort = false);
-    // helpers::unique_counts of the series.
-    const helpers::UniqueCounts& distinct();
+    // The groups of equal values (helpers::distinct_values), from the sorted
+    // copy when there is one.
+    const helpers::DistinctValues& distinct();
     // stats::sum, stats::mean and stats::var of the series (the mean and
     // the variance made from the one sum, as those routines make them).
     double sum();
@@ -65,7 +66,7 @@ private:
 
     std::span<const double> x_;
     std::optional<std::vector<double>> sorted_;
-    std::optional<helpers::UniqueCounts> distinct_;
+    std::optional<helpers::DistinctValues> distinct_;
     std::optional<double> sum_, mean_, variance_, max_, min_;
     std::optional<std::vector<std::complex<double>>> rfft_;
     std::optional<std::vector<double>> acovf_, welch_;

@@ -1,8 +1,10 @@
 // Counts against a level, a band or each other: counts and ratios, duplicate
 // flags and the reoccurrence measures built on the groups of equal values.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "calculators/registry.h"
@@ -94,10 +96,6 @@ double count_below_mean(SeriesContext& c) {
     return as_double(count_if(x, [m](double v) { return v < m; }));
 }
 
-double has_duplicate(Series x) {
-    return helpers::unique_counts(x).values.size() != x.size() ? 1.0 : 0.0;
-}
-
 // At least two samples equal to the extreme M (a NaN M matches nothing).
 double has_duplicate_of(Series x, double m) {
     std::uint64_t c = 0;
@@ -116,47 +114,66 @@ double has_duplicate_min(SeriesContext& c) {
     return has_duplicate_of(c.x(), c.min());
 }
 
-double percentage_of_reoccurring_datapoints_to_all_datapoints(Series x) {
-    if (x.empty()) return NaN;
-    // NaNs are left out of the groups but still count in the divisor.
-    std::vector<double> finite_or_inf;
-    finite_or_inf.reserve(x.size());
-    for (double v : x)
-        if (!std::isnan(v)) finite_or_inf.push_back(v);
-    const helpers::UniqueCounts g = helpers::unique_counts(finite_or_inf);
+// ---- groups of equal values ------------------------------------------------
+//
+// Read from the series' shared table of groups (helpers::DistinctValues),
+// which has no fixed order: only the reoccurrence sums need one.
+
+double has_duplicate(SeriesContext& c) { return c.distinct().groups() != c.size() ? 1.0 : 0.0; }
+
+double percentage_of_reoccurring_datapoints_to_all_datapoints(SeriesContext& c) {
+    if (c.size() == 0) return NaN;
+    // The NaNs are left out of the groups but still count in the divisor.
     std::uint64_t reoccurring = 0;
-    for (std::uint64_t c : g.counts)
-        if (c >= 2) reoccurring += c;
-    return ratio(reoccurring, x.size());
+    for (std::uint64_t k : c.distinct().counts)
+        if (k >= 2) reoccurring += k;
+    return ratio(reoccurring, c.size());
 }
 
-double percentage_of_reoccurring_values_to_all_values(Series x) {
-    if (x.empty()) return NaN;
-    const helpers::UniqueCounts g = helpers::unique_counts(x);
-    std::uint64_t reoccurring = 0;
-    for (std::uint64_t c : g.counts) reoccurring += c >= 2 ? 1 : 0;
-    return ratio(reoccurring, g.counts.size());
+double percentage_of_reoccurring_values_to_all_values(SeriesContext& c) {
+    if (c.size() == 0) return NaN;
+    const helpers::DistinctValues& g = c.distinct();
+    std::uint64_t reoccurring = g.nans >= 2 ? 1 : 0;
+    for (std::uint64_t k : g.counts) reoccurring += k >= 2 ? 1 : 0;
+    return ratio(reoccurring, g.groups());
 }
 
-// Every group contributes weight * value, a zero weight included, so a NaN
-// group or a lone infinity makes the sum NaN (0 * inf).
+// The plain sum from -0.0, over the groups in ascending order (the NaN group
+// last), of weight * value, where the weight is the count (or 1.0) for a
+// group of at least two and 0.0 otherwise. Zero weights count too: 0 * inf
+// and a NaN group make the sum NaN, and 0 * v for v >= +0.0 is +0.0. With
+// every value finite the zero-weight terms are zeros, which can only turn a
+// -0.0 sum (all terms -0.0 so far) into +0.0: the weighted groups alone are
+// ordered and summed, and a +0.0 among the others settles the sign.
 template <bool ByCount>
-double sum_of_reoccurring(Series x) {
-    const helpers::UniqueCounts g = helpers::unique_counts(x);
-    double s = -0.0;
+double sum_of_reoccurring(const helpers::DistinctValues& g) {
+    const auto weight = [](std::uint64_t k) { return k >= 2 ? (ByCount ? as_double(k) : 1.0) : 0.0; };
+    const bool finite = g.nans == 0 && std::all_of(g.values.begin(), g.values.end(), [](double v) {
+        return std::isfinite(v);
+    });
+    std::vector<std::pair<std::int64_t, double>> terms;  // (order key, weight * value)
+    bool positive_zero = false;
     for (std::size_t i = 0; i < g.values.size(); ++i) {
-        const double w = g.counts[i] >= 2 ? (ByCount ? as_double(g.counts[i]) : 1.0) : 0.0;
-        s += w * g.values[i];
+        const double w = weight(g.counts[i]);
+        if (w != 0.0 || !finite)
+            terms.emplace_back(stats::total_order_key(g.values[i]), w * g.values[i]);
+        else
+            positive_zero |= !std::signbit(g.values[i]);
     }
+    std::sort(terms.begin(), terms.end());
+    double s = -0.0;
+    for (const auto& t : terms) s += t.second;
+    if (g.nans > 0) s += weight(g.nans) * NaN;
+    if (positive_zero && s == 0.0) s = 0.0;
     return s;
 }
 
-double sum_of_reoccurring_data_points(Series x) { return sum_of_reoccurring<true>(x); }
-double sum_of_reoccurring_values(Series x) { return sum_of_reoccurring<false>(x); }
+double sum_of_reoccurring_data_points(SeriesContext& c) { return sum_of_reoccurring<true>(c.distinct()); }
+double sum_of_reoccurring_values(SeriesContext& c) { return sum_of_reoccurring<false>(c.distinct()); }
 
-double ratio_value_number_to_time_series_length(Series x) {
-    if (x.empty()) return NaN;
-    return ratio(helpers::unique_counts(x).values.size(), x.size());
+double ratio_value_number_to_time_series_length(SeriesContext& c) {
+    if (c.size() == 0) return NaN;
+    return ratio(c.distinct().groups(), c.size());
 }
 
 constexpr Entry TABLE[] = {
@@ -167,15 +184,15 @@ constexpr Entry TABLE[] = {
     {"ratio_beyond_r_sigma", ratio_beyond_r_sigma},
     {"count_above_mean", shared_scalar<count_above_mean>},
     {"count_below_mean", shared_scalar<count_below_mean>},
-    {"has_duplicate", scalar<has_duplicate>},
+    {"has_duplicate", shared_scalar<has_duplicate>},
     {"has_duplicate_max", shared_scalar<has_duplicate_max>},
     {"has_duplicate_min", shared_scalar<has_duplicate_min>},
     {"percentage_of_reoccurring_datapoints_to_all_datapoints",
-     scalar<percentage_of_reoccurring_datapoints_to_all_datapoints>},
-    {"percentage_of_reoccurring_values_to_all_values", scalar<percentage_of_reoccurring_values_to_all_values>},
-    {"sum_of_reoccurring_data_points", scalar<sum_of_reoccurring_data_points>},
-    {"sum_of_reoccurring_values", scalar<sum_of_reoccurring_values>},
-    {"ratio_value_number_to_time_series_length", scalar<ratio_value_number_to_time_series_length>},
+     shared_scalar<percentage_of_reoccurring_datapoints_to_all_datapoints>},
+    {"percentage_of_reoccurring_values_to_all_values", shared_scalar<percentage_of_reoccurring_values_to_all_values>},
+    {"sum_of_reoccurring_data_points", shared_scalar<sum_of_reoccurring_data_points>},
+    {"sum_of_reoccurring_values", shared_scalar<sum_of_reoccurring_values>},
+    {"ratio_value_number_to_time_series_length", shared_scalar<ratio_value_number_to_time_series_length>},
 };
 
 }  // namespace

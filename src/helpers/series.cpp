@@ -1,8 +1,10 @@
 #include "helpers/series.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
+#include <memory>
 
 #include "numeric/stats.h"
 
@@ -10,25 +12,80 @@ namespace helpers {
 
 UniqueCounts unique_counts(std::span<const double> x) {
     UniqueCounts out;
-    std::vector<double> sorted(x.begin(), x.end());
-    stats::sort_total(sorted);
-    // Sign-set NaNs sort first and sign-clear NaNs last; skip both ends.
-    std::size_t lo = 0, hi = sorted.size();
-    while (lo < hi && std::isnan(sorted[lo])) ++lo;
-    while (hi > lo && std::isnan(sorted[hi - 1])) --hi;
-    const std::uint64_t nans = sorted.size() - (hi - lo);
-    for (std::size_t i = lo; i < hi;) {
+    const DistinctValues g = distinct_values_sorted(stats::sorted_total(x));
+    out.values = g.values;
+    out.counts = g.counts;
+    if (g.nans > 0) {
+        out.values.push_back(std::numeric_limits<double>::quiet_NaN());
+        out.counts.push_back(g.nans);
+    }
+    return out;
+}
+
+DistinctValues distinct_values_sorted(std::span<const double> sorted) {
+    DistinctValues out;
+    // Every NaN sorts last.
+    std::size_t end = sorted.size();
+    while (end > 0 && std::isnan(sorted[end - 1])) --end;
+    out.nans = sorted.size() - end;
+    for (std::size_t i = 0; i < end;) {
         std::size_t j = i + 1;
-        while (j < hi && sorted[j] == sorted[i]) ++j;
+        while (j < end && sorted[j] == sorted[i]) ++j;
         out.values.push_back(sorted[i]);
         out.counts.push_back(j - i);
         i = j;
     }
-    if (nans > 0) {
-        out.values.push_back(std::numeric_limits<double>::quiet_NaN());
-        out.counts.push_back(nans);
-    }
     return out;
+}
+
+DistinctValues distinct_values_hashed(std::span<const double> x) {
+    // Open addressing with linear probing on the bit patterns, at most half
+    // full; each slot names its group. -0.0 is entered as +0.0 (they are one
+    // group) and NaNs are only counted, so a NaN pattern marks an empty slot.
+    constexpr std::uint64_t EMPTY = ~std::uint64_t{0};
+    constexpr std::uint64_t NEGATIVE_ZERO = std::uint64_t{1} << 63;
+    const std::size_t n = x.size();
+    int bits = 4;
+    while ((std::size_t{1} << bits) < 2 * n) ++bits;
+    const std::size_t mask = (std::size_t{1} << bits) - 1;
+    std::unique_ptr<std::uint64_t[]> keys(new std::uint64_t[mask + 1]);
+    std::unique_ptr<std::size_t[]> group_of(new std::size_t[mask + 1]);
+    std::fill_n(keys.get(), mask + 1, EMPTY);
+    DistinctValues out;
+    out.values.reserve(n);
+    out.counts.reserve(n);
+    bool negative_zero = false;
+    std::size_t zero_group = 0;
+    for (const double v : x) {
+        if (v != v) {
+            ++out.nans;
+            continue;
+        }
+        std::uint64_t b = std::bit_cast<std::uint64_t>(v);
+        if (b == NEGATIVE_ZERO) {
+            negative_zero = true;
+            b = 0;
+        }
+        // Fold the high bits (sign, exponent, leading mantissa) down before
+        // the multiplicative hash, whose top bits it then reads.
+        std::size_t h = static_cast<std::size_t>(((b ^ (b >> 32)) * 0x9E3779B97F4A7C15u) >> (64 - bits));
+        while (keys[h] != b && keys[h] != EMPTY) h = (h + 1) & mask;
+        if (keys[h] == EMPTY) {
+            keys[h] = b;
+            group_of[h] = out.values.size();
+            if (b == 0) zero_group = out.values.size();
+            out.values.push_back(std::bit_cast<double>(b));
+            out.counts.push_back(0);
+        }
+        ++out.counts[group_of[h]];
+    }
+    if (negative_zero) out.values[zero_group] = -0.0;
+    return out;
+}
+
+DistinctValues distinct_values(std::span<const double> x) {
+    if (x.size() < HASHED_DISTINCT_LIMIT) return distinct_values_hashed(x);
+    return distinct_values_sorted(stats::sorted_total(x));
 }
 
 std::vector<std::uint64_t> length_sequences_where(const std::vector<bool>& mask) {

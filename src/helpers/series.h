@@ -1,6 +1,7 @@
 // Series routines shared by several calculator families.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -16,6 +17,26 @@ struct UniqueCounts {
 // -0.0, which sorts first); every NaN, whatever its sign or payload, falls
 // into one trailing group valued +NaN.
 UniqueCounts unique_counts(std::span<const double> x);
+
+// The groups of unique_counts without their order: the groups of the values
+// that are not NaN, in no particular order, and the size of the NaN group.
+struct DistinctValues {
+    std::vector<double> values;         // -0.0 for the zeros when a -0.0 is among them
+    std::vector<std::uint64_t> counts;  // samples equal (==) to values[i]
+    std::uint64_t nans = 0;             // 0: no NaN group
+    std::size_t groups() const { return values.size() + (nans > 0 ? 1 : 0); }
+};
+
+// Below this length the groups are counted in a hash table; from it on, a
+// sorted copy is grouped.
+inline constexpr std::size_t HASHED_DISTINCT_LIMIT = std::size_t{1} << 17;
+
+// The groups of x: hashed below HASHED_DISTINCT_LIMIT, sorted from it on.
+DistinctValues distinct_values(std::span<const double> x);
+// Counted in a hash table of the bit patterns (zeros and NaNs as one each).
+DistinctValues distinct_values_hashed(std::span<const double> x);
+// Grouped from a copy sorted by stats::sort_total (ascending groups).
+DistinctValues distinct_values_sorted(std::span<const double> sorted);
 
 // Lengths of the maximal runs of true, in order; [0] when there is none.
 std::vector<std::uint64_t> length_sequences_where(const std::vector<bool>& mask);

@@ -6,6 +6,8 @@
 #include <limits>
 #include <memory>
 
+#include <hwy/contrib/sort/vqsort.h>
+
 #include "numeric/special.h"
 
 namespace stats {
@@ -180,10 +182,7 @@ std::size_t to_index(double v) {
     return static_cast<std::size_t>(v);
 }
 
-double from_key(std::int64_t k) {
-    // The key map is an involution: applying it to a key gives the bits back.
-    return std::bit_cast<double>(k ^ static_cast<std::int64_t>(static_cast<std::uint64_t>(k >> 63) >> 1));
-}
+double from_key(std::int64_t k) { return from_total_order_key(k); }
 
 }  // namespace
 
@@ -264,15 +263,38 @@ std::vector<double> diff(Series x) {
     return d;
 }
 
+void sort_keys(std::span<std::int64_t> keys) {
+    // One sorter per thread: it owns the sort's scratch buffers, and its
+    // calls dispatch to the widest vector target of the running machine.
+    // Integer keys only: this Highway's sort of doubles mishandles heavy
+    // ties near zero and infinities.
+    thread_local const hwy::Sorter sorter;
+    if (keys.size() > 1) sorter(keys.data(), keys.size(), hwy::SortAscending());
+}
+
 void sort_total(std::span<double> x) {
-    // Integer keys sort faster than a comparator that derives them; equal
-    // keys are identical bit patterns, so any sort gives the stable sort's
-    // result.
     const std::size_t n = x.size();
-    std::unique_ptr<std::int64_t[]> k(new std::int64_t[n]);
-    for (std::size_t i = 0; i < n; ++i) k[i] = total_order_key(x[i]);
-    std::sort(k.get(), k.get() + n);
-    for (std::size_t i = 0; i < n; ++i) x[i] = from_key(k[i]);
+    if (n < 2) return;
+    // The keys are sorted in x's own storage. This file touches it only as
+    // doubles, copying the keys' bytes in and out; the sort, compiled apart,
+    // reads and writes it as the integers whose bytes it holds.
+    double* const p = x.data();
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::int64_t k = total_order_key(p[i]);
+        std::memcpy(p + i, &k, sizeof k);
+    }
+    sort_keys({reinterpret_cast<std::int64_t*>(p), n});
+    for (std::size_t i = 0; i < n; ++i) {
+        std::int64_t k;
+        std::memcpy(&k, p + i, sizeof k);
+        p[i] = from_key(k);
+    }
+}
+
+std::vector<double> sorted_total(Series x) {
+    std::vector<double> out(x.begin(), x.end());
+    sort_total(out);
+    return out;
 }
 
 double quantile_sorted(Series x, double q) {

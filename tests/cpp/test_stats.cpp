@@ -116,17 +116,64 @@ TEST(StatsSum, MatchesTheMagnitudeTestedDefinitionBitForBit) {
     }
 }
 
-TEST(StatsOrder, TotalOrderPutsNegativeNaNFirstAndPositiveNaNLast) {
-    std::vector<double> x{NaN, 1.0, -0.0, INF, -NaN, 0.0, -INF, -2.0};
-    stats::sort_total(x);
-    const double want[] = {-NaN, -INF, -2.0, -0.0, 0.0, 1.0, INF, NaN};
-    for (std::size_t i = 0; i < x.size(); ++i) EXPECT_EQ(bits(x[i]), bits(want[i])) << i;
+// -inf, negatives, -0.0, +0.0, positives, +inf, then every NaN (sign-clear
+// before sign-set, each by payload). The NaN 0xFFF0000000000001 has the
+// largest key and -inf the smallest.
+TEST(StatsOrder, EveryNaNSortsLastWhateverItsSign) {
+    const double snan = std::numeric_limits<double>::signaling_NaN();
+    const double nans[] = {NaN, -NaN, snan, -snan, std::bit_cast<double>(std::uint64_t{0xFFF0000000000001})};
+    const double ordered[] = {-INF, -BIG, -2.0, -std::numeric_limits<double>::denorm_min(), -0.0, -0.0, 0.0,
+                              std::numeric_limits<double>::denorm_min(), 1.0, BIG, INF};
+    std::mt19937_64 rng(11);
+    for (int with_nans = 0; with_nans < 2; ++with_nans) {
+        std::vector<double> x(std::begin(ordered), std::end(ordered));
+        if (with_nans) x.insert(x.end(), std::begin(nans), std::end(nans));
+        for (int trial = 0; trial < 20; ++trial) {
+            std::shuffle(x.begin(), x.end(), rng);
+            std::vector<double> y = x;
+            stats::sort_total(y);
+            const std::vector<double> z = stats::sorted_total(x);
+            for (std::size_t i = 0; i < std::size(ordered); ++i) {
+                ASSERT_EQ(bits(y[i]), bits(ordered[i])) << i;
+                ASSERT_EQ(bits(z[i]), bits(ordered[i])) << i;
+            }
+            for (std::size_t i = std::size(ordered); i < y.size(); ++i) {
+                ASSERT_TRUE(std::isnan(y[i]) && std::isnan(z[i])) << i;
+                ASSERT_EQ(bits(y[i]), bits(z[i]));
+            }
+        }
+    }
+}
+
+// Against std::sort on the keys, long and short, with heavy ties near zero.
+TEST(StatsOrder, SortMatchesAPlainSortOfTheKeys) {
+    std::mt19937_64 rng(5);
+    const double pool[] = {-0.0, 0.0, 1.0, -1.0, 5e-324, -5e-324, 2.2250738585072014e-308, BIG, -BIG, 3.0};
+    for (std::size_t n : {2, 3, 17, 100, 1000, 4099, 300000}) {
+        for (int kind = 0; kind < 4; ++kind) {
+            std::vector<double> x(n);
+            std::normal_distribution<double> gauss;
+            for (double& v : x) v = kind == 0 ? gauss(rng) : pool[rng() % std::size(pool)];
+            if (kind == 2) x[rng() % n] = -NaN;
+            if (kind == 3) x[rng() % n] = rng() % 2 ? INF : -INF;
+            std::vector<std::int64_t> k(n);
+            for (std::size_t i = 0; i < n; ++i) k[i] = stats::total_order_key(x[i]);
+            std::sort(k.begin(), k.end());
+            const std::vector<double> z = stats::sorted_total(x);
+            for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(stats::total_order_key(z[i]), k[i]) << n << " " << i;
+        }
+    }
+}
+
+TEST(StatsQuantile, AnyNaNMakesEveryQuantileNaN) {
+    for (double nan : {NaN, -NaN})
+        for (double q : {0.0, 0.3, 1.0})
+            EXPECT_TRUE(std::isnan(stats::quantile(std::vector<double>{1.0, 2.0, nan, 3.0, 4.0}, q))) << q;
 }
 
 TEST(StatsQuantile, SelectionMatchesTheSortedCopyBitForBit) {
     const double qs[] = {0.0, 1e-9, 0.1, 0.25, 1.0 / 3.0, 0.5, 0.7, 0.999, 1.0, -0.5, 2.0, NaN};
-    // Clamps, a NaN q, and a negative NaN that sorts first, which only an
-    // interpolation touching index 0 sees.
+    // Clamps, a NaN q, and a sign-set NaN (last, like any NaN: every q NaN).
     std::vector<std::vector<double>> cases = awkward_series();
     cases.push_back({4.0, -NaN, 2.0, 3.0});
     cases.push_back({});

@@ -1,0 +1,62 @@
+// Times stats::sorted_total (a sorted copy: the total-order keys sorted by
+// vqsort) and, for reference, the same copy sorted by std::sort on the keys,
+// on doubles read from a file of raw values. Writes the sorted copy to OUT
+// and prints one line: best and median seconds per call of each.
+//
+//   sort_bench VALUES.bin N REPEATS OUT.bin
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "numeric/stats.h"
+
+namespace {
+
+template <class F>
+std::pair<double, double> best_and_median(int repeats, F&& f) {
+    std::vector<double> times;
+    for (int k = 0; k < repeats; ++k) {
+        const auto t0 = std::chrono::steady_clock::now();
+        f();
+        const auto t1 = std::chrono::steady_clock::now();
+        times.push_back(std::chrono::duration<double>(t1 - t0).count());
+    }
+    std::sort(times.begin(), times.end());
+    return {times.front(), times[times.size() / 2]};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: %s VALUES.bin N REPEATS OUT.bin\n", argv[0]);
+        return 2;
+    }
+    std::vector<double> x(std::strtoull(argv[2], nullptr, 10));
+    const int repeats = std::max(1, std::atoi(argv[3]));
+    std::FILE* f = std::fopen(argv[1], "rb");
+    if (!f || std::fread(x.data(), sizeof(double), x.size(), f) != x.size()) {
+        std::fprintf(stderr, "cannot read %zu doubles from %s\n", x.size(), argv[1]);
+        return 1;
+    }
+    std::fclose(f);
+
+    std::vector<double> sorted;
+    const auto vq = best_and_median(repeats, [&] { sorted = stats::sorted_total(x); });
+    const auto plain = best_and_median(repeats, [&] {
+        std::vector<std::int64_t> k(x.size());
+        for (std::size_t i = 0; i < x.size(); ++i) k[i] = stats::total_order_key(x[i]);
+        std::sort(k.begin(), k.end());
+        std::vector<double> out(x.size());
+        for (std::size_t i = 0; i < x.size(); ++i) out[i] = stats::from_total_order_key(k[i]);
+        if (out.size() != x.size()) std::abort();
+    });
+    std::FILE* o = std::fopen(argv[4], "wb");
+    if (!o || std::fwrite(sorted.data(), sizeof(double), sorted.size(), o) != sorted.size()) return 1;
+    std::fclose(o);
+    std::printf("%.9g %.9g %.9g %.9g\n", vq.first, vq.second, plain.first, plain.second);
+    return 0;
+}

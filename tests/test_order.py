@@ -1,0 +1,140 @@
+"""The order of the sorted copy and the groups of equal values, against numpy.
+
+Every NaN sorts after +inf whatever its sign; -0.0 sorts before +0.0 and
+equals it when values are grouped. The groups come from a hash table on
+short series and from the sorted copy on long ones or when a plan has
+already sorted the series: every path gives the same values."""
+import math
+
+import numpy as np
+import pytest
+
+from selquor_rs import compute_feature, extract_batch
+
+NAN, INF = math.nan, math.inf
+NEG_NAN = float(np.copysign(np.nan, -1))
+QS = [0.0, 0.1, 0.3, 0.5, 0.75, 1.0]
+DISTINCT = ["has_duplicate", "percentage_of_reoccurring_datapoints_to_all_datapoints",
+            "percentage_of_reoccurring_values_to_all_values", "sum_of_reoccurring_data_points",
+            "sum_of_reoccurring_values", "ratio_value_number_to_time_series_length"]  # fmt: skip
+
+
+def same(a, b):
+    """Equal as values, NaN equal to NaN, the sign of a zero kept."""
+    return math.isnan(a) if math.isnan(b) else a == b and math.copysign(1.0, a) == math.copysign(1.0, b)
+
+
+def series(kind, n, seed):
+    rng = np.random.default_rng(seed)
+    pool = np.array([-0.0, 0.0, 1.0, -1.0, 2.5, INF, -INF, 5e-324, -5e-324, 1e-310, NAN, NEG_NAN])
+    return {
+        "gauss": lambda: rng.normal(size=n),
+        "ties": lambda: rng.choice(pool, n),
+        "finite ties": lambda: rng.choice(pool[:5], n),
+        "subnormal": lambda: np.where(rng.random(n) < 0.2, rng.choice([-0.0, 0.0], n), rng.normal(size=n) * 1e-310),
+        "constant": lambda: np.full(n, -0.0 if seed % 2 else 3.5),
+    }[kind]()
+
+
+CASES = [(k, n) for k in ("gauss", "ties", "finite ties", "subnormal", "constant") for n in (0, 1, 2, 3, 17, 1000, 4099)]
+CASES += [("gauss", 140_000), ("ties", 140_000), ("finite ties", 140_000)]  # above the hashed length
+
+
+# ---- independent definitions, on numpy's sort ---------------------------------------------------
+
+def total_sorted(x):
+    # numpy puts every NaN last; -0.0 goes before +0.0 (the secondary key).
+    return x[np.lexsort((~np.signbit(x), x))]
+
+
+def quantile_ref(s, q):
+    n = len(s)
+    if n == 0 or math.isnan(s[-1]):
+        return NAN
+    pos = (n - 1) * min(max(q, 0.0), 1.0)
+    lo, hi = math.floor(pos), math.ceil(pos)
+    return float(s[lo]) if lo == hi else (float(s[hi]) - float(s[lo])) * (pos - lo) + float(s[lo])
+
+
+def distinct_ref(x):
+    s = total_sorted(x)
+    v = s[~np.isnan(s)]
+    starts = np.flatnonzero(np.r_[True, v[1:] != v[:-1]]) if v.size else np.array([], dtype=int)
+    values, counts, nans = v[starts], np.diff(np.r_[starts, v.size]), x.size - v.size
+    groups = values.size + (nans > 0)
+    rep = counts >= 2
+
+    def weighted_sum(by_count):
+        # The plain sum from -0.0 in ascending order, zero weights included.
+        total = -0.0
+        for val, c in zip(values.tolist(), counts.tolist()):
+            total += ((c if by_count else 1.0) if c >= 2 else 0.0) * val
+        return total + ((nans if by_count else 1.0) if nans >= 2 else 0.0) * NAN if nans else total
+
+    n = x.size
+    return {
+        "has_duplicate": float(groups != n),
+        "percentage_of_reoccurring_datapoints_to_all_datapoints": counts[rep].sum() / n if n else NAN,
+        "percentage_of_reoccurring_values_to_all_values": (rep.sum() + (nans >= 2)) / groups if n else NAN,
+        "sum_of_reoccurring_data_points": weighted_sum(True),
+        "sum_of_reoccurring_values": weighted_sum(False),
+        "ratio_value_number_to_time_series_length": groups / n if n else NAN,
+    }
+
+
+def batch(x, plan):
+    flat, _, width = extract_batch(x, np.array([0, x.size], dtype=np.int64), plan, 1)
+    assert width == len(flat)
+    return flat
+
+
+# ---- tests ---------------------------------------------------------------------------------------
+
+@pytest.mark.parametrize("make_nan", [lambda: np.nan, lambda: np.float64(0.0) / 0.0, lambda: np.float64(INF) - INF,
+                                      lambda: NEG_NAN])  # fmt: skip
+@pytest.mark.parametrize("at", [0, 2, 4])
+def test_a_nan_of_either_sign_makes_every_order_statistic_nan(make_nan, at):
+    with np.errstate(invalid="ignore"):
+        nan = make_nan()
+    x = np.array([1.0, 2.0, 3.0, 4.0])
+    x = np.insert(x, at, nan)
+    plan = [("median", [{}]), ("quantile", [{"q": q} for q in QS]),
+            ("change_quantiles", [{"ql": 0.0, "qh": 1.0, "isabs": False, "f_agg": "mean"}])]  # fmt: skip
+    want = [NAN] * (1 + len(QS)) + [0.0]  # NaN corridor edges: no changes
+    got = [v for name, params in plan for v in compute_feature(name, x, params)]
+    assert all(map(same, got, want)) and all(map(same, batch(x, plan), want))
+
+
+@pytest.mark.parametrize("kind, n", CASES)
+def test_median_and_quantiles_match_a_total_order_sort(kind, n):
+    x = series(kind, n, n)
+    s = total_sorted(x)
+    want = [quantile_ref(s, 0.5)] + [quantile_ref(s, q) for q in QS]
+    plan = [("median", [{}]), ("quantile", [{"q": q} for q in QS])]
+    got = compute_feature("median", x, [{}]) + compute_feature("quantile", x, [{"q": q} for q in QS])
+    assert all(map(same, got, want)) and all(map(same, batch(x, plan), want))
+
+
+@pytest.mark.parametrize("kind, n", CASES)
+def test_distinct_value_calculators_match_numpy_groups(kind, n):
+    x = series(kind, n, n + 1)
+    ref = distinct_ref(x)
+    want = [ref[name] for name in DISTINCT]
+    alone = [compute_feature(name, x, [{}])[0] for name in DISTINCT]
+    # The groups hashed first (median after), or grouped from the sorted copy.
+    hashed = batch(x, [(name, [{}]) for name in DISTINCT] + [("median", [{}])])[:-1]
+    from_sorted = batch(x, [("median", [{}])] + [(name, [{}]) for name in DISTINCT])[1:]
+    for got in (alone, hashed, from_sorted):
+        assert all(map(same, got, want)), list(zip(DISTINCT, got, want))
+
+
+@pytest.mark.parametrize("x, want", [
+    # Zero-weight terms: 0 * 5.0 = +0.0 turns the -0.0 sum of the zeros positive; 0 * -5.0 does not.
+    ([-0.0, -0.0, 5.0], 0.0), ([-0.0, -0.0, -5.0], -0.0), ([-0.0, 0.0, 1e-310], 0.0),
+    # 0 * inf and a NaN group are NaN; an overflowing reoccurring sum is inf - inf.
+    ([2.0, 2.0, -INF], NAN), ([1e308, 1e308, -1e308, -1e308, -1e308], NAN), ([3.0, 3.0, NEG_NAN], NAN),
+])  # fmt: skip
+def test_reoccurring_sum_keeps_the_defining_order(x, want):
+    x = np.array(x)
+    assert same(compute_feature("sum_of_reoccurring_data_points", x, [{}])[0], want)
+    assert same(distinct_ref(x)["sum_of_reoccurring_data_points"], want)  # the hand value is the definition's
