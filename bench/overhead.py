@@ -1,7 +1,13 @@
-"""Fixed cost of a batch call, and (with --memory) proof that a batch does
-not copy its input.
+"""Fixed cost of a batch call and of a cell, and (with --memory) proof that
+a batch does not copy its input.
 
     PYTHONPATH=build/python python bench/overhead.py [--iterations N] [--memory]
+
+Cost per cell: extract_batch over many one-sample series with a plan of
+items that do no work (`length`, one set each); the time per cell is the
+fixed cost of a plan item on a row (the calculator call, its answer, the
+copy) plus the making of the Python float and its list slot, which is
+measured apart by converting a float64 array of the same size to a list.
 
 Call overhead: extract_batch over one series of 10 samples with the plan
 [("mean", [{}])] against compute_feature("mean", x, []) doing the same work;
@@ -62,6 +68,22 @@ def overhead(mod, iterations: int):
     print(common.table(["call", "ns per call", "vs compute_feature"], rows))
     ratio = batch / single
     print(f"  extract_batch / compute_feature = {ratio:.2f} (target <= 3: {'met' if ratio <= 3 else 'MISSED'})")
+
+
+def per_cell(mod, n_series: int = 20_000, widths=(1, 10, 100)):
+    print(f"\nCost per cell: one-sample series, plans of `length` items ({n_series:,} rows, one thread)")
+    rows = []
+    for w in widths:
+        values = np.ones(n_series)
+        offsets = np.arange(n_series + 1, dtype=np.int64)
+        plan = [("length", [{}])] * w
+        cells = n_series * w
+        mod.extract_batch(values, offsets, plan, 1)
+        batch = common.best_time(lambda: mod.extract_batch(values, offsets, plan, 1), 7, 10.0) / cells
+        flat = np.ones(cells)
+        floats = common.best_time(flat.tolist, 7, 10.0) / cells
+        rows.append([w, f"{batch * 1e9:.1f}", f"{floats * 1e9:.1f}", f"{(batch - floats) * 1e9:.1f}"])
+    print(common.table(["items a row", "ns per cell", "Python floats + list", "the rest"], rows))
 
 
 def _status_kib(field: str) -> int | None:
@@ -142,6 +164,7 @@ def main(argv=None):
 
     mod = common.load_module()
     overhead(mod, args.iterations)
+    per_cell(mod)
     if args.memory:
         memory(mod, args.mem_series, args.mem_length)
 
