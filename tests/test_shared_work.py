@@ -72,7 +72,9 @@ PLAN = [
         "median", "mean", "sum_values", "variance", "standard_deviation", "variation_coefficient",
         "variance_larger_than_standard_deviation", "skewness", "kurtosis", "maximum", "minimum",
         "count_above_mean", "count_below_mean", "has_duplicate_max", "has_duplicate_min",
-        "longest_strike_above_mean", "longest_strike_below_mean")],
+        "longest_strike_above_mean", "longest_strike_below_mean", "abs_energy", "absolute_sum_of_changes",
+        "mean_abs_change")],
+    ("energy_ratio_by_chunks", [{"num_segments": 3, "segment_focus": f} for f in (0, 1, 2, 2, 5)]),
 ]
 
 

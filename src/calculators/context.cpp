@@ -40,6 +40,14 @@ double SeriesContext::variance() {
     });
 }
 
+double SeriesContext::energy() {
+    return lazy(energy_, [&] { return helpers::energy(x_); });
+}
+
+double SeriesContext::abs_change_sum() {
+    return lazy(abs_change_sum_, [&] { return helpers::abs_change_sum(x_); });
+}
+
 double SeriesContext::max() {
     return lazy(max_, [&] { return stats::max(x_); });
 }

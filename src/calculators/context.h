@@ -44,6 +44,9 @@ public:
     double sum();
     double mean();
     double variance();
+    // helpers::energy and helpers::abs_change_sum of the series.
+    double energy();
+    double abs_change_sum();
     // stats::max and stats::min of the series.
     double max();
     double min();
@@ -67,7 +70,7 @@ private:
     std::span<const double> x_;
     std::optional<std::vector<double>> sorted_;
     std::optional<helpers::DistinctValues> distinct_;
-    std::optional<double> sum_, mean_, variance_, max_, min_;
+    std::optional<double> sum_, mean_, variance_, energy_, abs_change_sum_, max_, min_;
     std::optional<std::vector<std::complex<double>>> rfft_;
     std::optional<std::vector<double>> acovf_, welch_;
 };

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "calculators/registry.h"
+#include "helpers/counting.h"
 #include "helpers/params.h"
 #include "helpers/series.h"
 #include "numeric/stats.h"
@@ -23,26 +24,19 @@ double as_double(std::uint64_t count) { return static_cast<double>(count); }
 // count / n; 0/0 is NaN for the empty series.
 double ratio(std::uint64_t count, std::size_t n) { return as_double(count) / as_double(n); }
 
-template <class Pred>
-std::uint64_t count_if(Series x, Pred pred) {
-    std::uint64_t c = 0;
-    for (double v : x) c += pred(v) ? 1 : 0;
-    return c;
-}
-
 // ---- parameterised ----------------------------------------------------------
 
 Values count_above(Series x, ParamSets params) {
     return map_sets(params, [](Series s, const Params& p) {
         const double t = helpers::real_param(p, "t");
-        return ratio(count_if(s, [t](double v) { return v >= t; }), s.size());
+        return ratio(helpers::count_at_least(s, t), s.size());
     }, x);
 }
 
 Values count_below(Series x, ParamSets params) {
     return map_sets(params, [](Series s, const Params& p) {
         const double t = helpers::real_param(p, "t");
-        return ratio(count_if(s, [t](double v) { return v <= t; }), s.size());
+        return ratio(helpers::count_at_most(s, t), s.size());
     }, x);
 }
 
@@ -51,8 +45,8 @@ Values value_count(Series x, ParamSets params) {
         // A NaN value, a missing key or a non-number all read as NaN and
         // count the NaN samples, which == could never match.
         const double value = helpers::real_param(p, "value");
-        if (std::isnan(value)) return as_double(count_if(s, [](double v) { return std::isnan(v); }));
-        return as_double(count_if(s, [value](double v) { return v == value; }));
+        if (std::isnan(value)) return as_double(helpers::count_nan(s));
+        return as_double(helpers::count_equal(s, value));
     }, x);
 }
 
@@ -60,7 +54,7 @@ Values range_count(Series x, ParamSets params) {
     return map_sets(params, [](Series s, const Params& p) {
         const double lo = helpers::real_param(p, "min");
         const double hi = helpers::real_param(p, "max");
-        return as_double(count_if(s, [lo, hi](double v) { return lo <= v && v < hi; }));
+        return as_double(helpers::count_in_range(s, lo, hi));
     }, x);
 }
 
@@ -75,7 +69,7 @@ Values ratio_beyond_r_sigma(SeriesContext& c, ParamSets params) {
     Values out(params.size());
     for (std::size_t k = 0; k < params.size(); ++k) {
         const double limit = helpers::real_param(params[k], "r") * sd;
-        out[k] = ratio(count_if(x, [m, limit](double v) { return std::abs(v - m) > limit; }), x.size());
+        out[k] = ratio(helpers::count_far(x, m, limit), x.size());
     }
     return out;
 }
@@ -86,14 +80,14 @@ double count_above_mean(SeriesContext& c) {
     const Series x = c.x();
     if (x.empty()) return 0.0;
     const double m = c.mean();
-    return as_double(count_if(x, [m](double v) { return v > m; }));
+    return as_double(helpers::count_above(x, m));
 }
 
 double count_below_mean(SeriesContext& c) {
     const Series x = c.x();
     if (x.empty()) return 0.0;
     const double m = c.mean();
-    return as_double(count_if(x, [m](double v) { return v < m; }));
+    return as_double(helpers::count_below(x, m));
 }
 
 // At least two samples equal to the extreme M (a NaN M matches nothing).

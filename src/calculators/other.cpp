@@ -91,12 +91,6 @@ double benford_correlation(Series x) {
 
 // ---------------------------------------------------------- energy ratios
 
-double squares_from_minus_zero(Series x) {
-    double s = -0.0;
-    for (double v : x) s += v * v;
-    return s;
-}
-
 struct EnergyContext {
     Series x;
     double total;
@@ -116,11 +110,12 @@ double energy_ratio(const EnergyContext& c, const Params& p) {
     const std::uint64_t q = n / s, r = n % s;
     const std::uint64_t start = focus * q + std::min(focus, r);
     const std::uint64_t len = q + (focus < r ? 1 : 0);
-    return squares_from_minus_zero(c.x.subspan(start, len)) / c.total;
+    return helpers::energy(c.x.subspan(start, len)) / c.total;
 }
 
-Values energy_ratio_by_chunks(Series x, ParamSets params) {
-    const EnergyContext c{x, squares_from_minus_zero(x)};
+Values energy_ratio_by_chunks(SeriesContext& context, ParamSets params) {
+    // The total is the series' energy, shared with abs_energy.
+    const EnergyContext c{context.x(), context.energy()};
     return map_sets(params, energy_ratio, c);
 }
 

@@ -10,6 +10,7 @@
 
 #include "calculators/registry.h"
 #include "helpers/agg.h"
+#include "helpers/counting.h"
 #include "helpers/params.h"
 #include "helpers/series.h"
 #include "numeric/stats.h"
@@ -82,16 +83,7 @@ Values number_peaks(Series x, ParamSets params) {
 Values number_crossing_m(Series x, ParamSets params) {
     return map_sets(params, [](Series s, const Params& p) {
         // Fewer than two samples cannot change side.
-        if (s.size() < 2) return 0.0;
-        const double m = helpers::real_param(p, "m");
-        std::uint64_t crossings = 0;
-        bool prev = s[0] > m;
-        for (std::size_t i = 1; i < s.size(); ++i) {
-            const bool cur = s[i] > m;
-            crossings += cur != prev ? 1 : 0;
-            prev = cur;
-        }
-        return as_double(crossings);
+        return as_double(helpers::count_side_changes(s, helpers::real_param(p, "m")));
     }, x);
 }
 

@@ -14,22 +14,11 @@ constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
 double count(std::size_t n) { return static_cast<double>(n); }
 
-// Plain left-to-right sum of squares from -0.0, so nothing to add stays -0.0.
-double abs_energy(Series x) {
-    double s = -0.0;
-    for (double v : x) s += v * v;
-    return s;
-}
+double abs_energy(SeriesContext& c) { return c.energy(); }
 
 double absolute_maximum(Series x) { return stats::max_abs(x); }
 
-// Compensated sum of |x_{i+1} - x_i|, the differences made on the fly.
-double abs_change_sum(Series x) {
-    if (x.size() < 2) return 0.0;
-    return stats::sum_of(x.size() - 1, [p = x.data()](std::size_t i) { return std::fabs(p[i + 1] - p[i]); });
-}
-
-double absolute_sum_of_changes(Series x) { return abs_change_sum(x); }
+double absolute_sum_of_changes(SeriesContext& c) { return c.abs_change_sum(); }
 
 double length(Series x) { return count(x.size()); }
 double maximum(SeriesContext& c) { return c.max(); }
@@ -46,10 +35,10 @@ double root_mean_square(Series x) {
     return std::sqrt(squares / count(x.size()));
 }
 
-double mean_abs_change(Series x) {
+double mean_abs_change(SeriesContext& c) {
     // The mean of no differences.
-    if (x.size() < 2) return NaN;
-    return abs_change_sum(x) / count(x.size() - 1);
+    if (c.size() < 2) return NaN;
+    return c.abs_change_sum() / count(c.size() - 1);
 }
 
 // Telescoped: only the end samples enter.
@@ -144,9 +133,9 @@ double kurtosis(SeriesContext& c) {
 
 
 constexpr Entry TABLE[] = {
-    {"abs_energy", scalar<abs_energy>},
+    {"abs_energy", shared_scalar<abs_energy>},
     {"absolute_maximum", scalar<absolute_maximum>},
-    {"absolute_sum_of_changes", scalar<absolute_sum_of_changes>},
+    {"absolute_sum_of_changes", shared_scalar<absolute_sum_of_changes>},
     {"first_location_of_maximum", scalar<first_location_of_maximum>},
     {"first_location_of_minimum", scalar<first_location_of_minimum>},
     {"kurtosis", shared_scalar<kurtosis>},
@@ -155,7 +144,7 @@ constexpr Entry TABLE[] = {
     {"length", scalar<length>},
     {"maximum", shared_scalar<maximum>},
     {"mean", shared_scalar<mean>},
-    {"mean_abs_change", scalar<mean_abs_change>},
+    {"mean_abs_change", shared_scalar<mean_abs_change>},
     {"mean_change", scalar<mean_change>},
     {"mean_second_derivative_central", scalar<mean_second_derivative_central>},
     {"median", shared_scalar<median>},

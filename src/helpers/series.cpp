@@ -104,6 +104,17 @@ std::vector<std::uint64_t> length_sequences_where(const std::vector<bool>& mask)
     return runs;
 }
 
+double energy(std::span<const double> x) {
+    double s = -0.0;
+    for (double v : x) s += v * v;
+    return s;
+}
+
+double abs_change_sum(std::span<const double> x) {
+    if (x.size() < 2) return 0.0;
+    return stats::sum_of(x.size() - 1, [p = x.data()](std::size_t i) { return std::fabs(p[i + 1] - p[i]); });
+}
+
 double corrcoef(std::span<const double> x, std::span<const double> y) {
     const std::size_t n = x.size();
     if (y.size() != n || n == 0) return std::numeric_limits<double>::quiet_NaN();

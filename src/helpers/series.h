@@ -41,6 +41,13 @@ DistinctValues distinct_values_sorted(std::span<const double> sorted);
 // Lengths of the maximal runs of true, in order; [0] when there is none.
 std::vector<std::uint64_t> length_sequences_where(const std::vector<bool>& mask);
 
+// Plain left-to-right sum of squares from -0.0 (so nothing to add stays -0.0).
+double energy(std::span<const double> x);
+
+// stats::sum of |x[i+1] - x[i]|, the differences made on the fly; 0.0 for
+// fewer than two samples.
+double abs_change_sum(std::span<const double> x);
+
 // Pearson correlation clamped to [-1, 1]; NaN for unequal or empty inputs
 // and for a side without spread.
 double corrcoef(std::span<const double> x, std::span<const double> y);

@@ -1,0 +1,53 @@
+// The lane counts against plain loops, on every length around the vector
+// widths and on samples and levels with NaN, infinities and signed zeros.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "helpers/counting.h"
+
+namespace {
+
+constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double INF = std::numeric_limits<double>::infinity();
+
+std::uint64_t loop(const std::vector<double>& x, std::size_t first, const std::function<bool(std::size_t)>& f) {
+    std::uint64_t c = 0;
+    for (std::size_t i = first; i < x.size(); ++i) c += f(i) ? 1 : 0;
+    return c;
+}
+
+TEST(Counting, LanesAgreeWithPlainLoops) {
+    std::mt19937_64 g(3);
+    const double pool[] = {NaN, -NaN, INF, -INF, 0.0, -0.0, 1.0, -1.0, 2.5, 5e-324};
+    const double levels[] = {NaN, INF, -INF, 0.0, -0.0, 1.0, 2.5, -1.0};
+    for (std::size_t n = 0; n < 40; ++n) {
+        for (int rep = 0; rep < 5; ++rep) {
+            std::vector<double> x(n);
+            for (double& v : x) v = pool[g() % std::size(pool)];
+            for (double t : levels) {
+                EXPECT_EQ(helpers::count_at_least(x, t), loop(x, 0, [&](std::size_t i) { return x[i] >= t; }));
+                EXPECT_EQ(helpers::count_at_most(x, t), loop(x, 0, [&](std::size_t i) { return x[i] <= t; }));
+                EXPECT_EQ(helpers::count_above(x, t), loop(x, 0, [&](std::size_t i) { return x[i] > t; }));
+                EXPECT_EQ(helpers::count_below(x, t), loop(x, 0, [&](std::size_t i) { return x[i] < t; }));
+                EXPECT_EQ(helpers::count_equal(x, t), loop(x, 0, [&](std::size_t i) { return x[i] == t; }));
+                EXPECT_EQ(helpers::count_side_changes(x, t),
+                          loop(x, 1, [&](std::size_t i) { return (x[i] > t) != (x[i - 1] > t); }));
+                for (double u : levels) {
+                    EXPECT_EQ(helpers::count_in_range(x, t, u),
+                              loop(x, 0, [&](std::size_t i) { return t <= x[i] && x[i] < u; }));
+                    EXPECT_EQ(helpers::count_far(x, t, u),
+                              loop(x, 0, [&](std::size_t i) { return std::abs(x[i] - t) > u; }));
+                }
+            }
+            EXPECT_EQ(helpers::count_nan(x), loop(x, 0, [&](std::size_t i) { return std::isnan(x[i]); }));
+        }
+    }
+}
+
+}  // namespace
