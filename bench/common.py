@@ -194,6 +194,20 @@ def best_time(fn, repeats: int, budget: float) -> float:
     return best
 
 
+def best_of_pair(ours, theirs, repeats: int, burst: int = 3) -> tuple[float, float]:
+    """Best times of two callables over `repeats` rounds; each round runs a
+    short burst of each, so that both see the same load on the machine and
+    numpy's BLAS threads are awake when np.dot is timed."""
+    best = [float("inf"), float("inf")]
+    for _ in range(repeats):
+        for k, fn in enumerate((ours, theirs)):
+            for _ in range(burst):
+                t0 = time.perf_counter()
+                fn()
+                best[k] = min(best[k], time.perf_counter() - t0)
+    return best[0], best[1]
+
+
 def thread_counts():
     n = cpu_count()
     return sorted({t for t in (1, 2, 4, n) if t <= n} | {n})

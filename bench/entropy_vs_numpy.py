@@ -29,6 +29,9 @@ for _var in ("OPENBLAS_NUM_THREADS", "OMP_NUM_THREADS", "MKL_NUM_THREADS"):
 import numpy as np  # noqa: E402
 from numpy.lib.stride_tricks import sliding_window_view  # noqa: E402
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from common import best_of_pair  # noqa: E402
+
 # ---------------------------------------------------------------- numpy side
 
 
@@ -122,17 +125,6 @@ QUADRATIC = {"approximate_entropy", "sample_entropy"}
 def make_series(n, seed):
     rng = np.random.default_rng(seed)
     return rng.standard_normal(n) + np.sin(np.arange(n) * 0.05)
-
-
-def best_of_pair(ours, theirs, repeats, burst=3):
-    best = [math.inf, math.inf]
-    for _ in range(repeats):
-        for k, fn in enumerate((ours, theirs)):
-            for _ in range(burst):
-                t0 = time.perf_counter()
-                fn()
-                best[k] = min(best[k], time.perf_counter() - t0)
-    return best
 
 
 def best_of(fn, repeats):

@@ -16,7 +16,6 @@ import argparse
 import math
 import os
 import sys
-import time
 
 # numpy's BLAS (np.dot) runs on one thread by default, as a calculator does;
 # the variables must be set before numpy is first imported.
@@ -31,6 +30,9 @@ if __name__ == "__main__":
         os.environ[var] = _threads
 
 import numpy as np  # noqa: E402
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from common import best_of_pair  # noqa: E402
 
 try:
     import scipy.stats as sps
@@ -78,20 +80,6 @@ def cases(x: np.ndarray):
         # stats::quantile as the quantile calculator uses it (selection).
         ("quantile", False, "np.quantile(x, 0.3)", lambda: np.quantile(x, 0.3)),
     ]
-
-
-def best_of_pair(ours, theirs, repeats: int, burst: int = 3) -> tuple[float, float]:
-    """Best times of two callables over `repeats` rounds; each round runs a
-    short burst of each, so that both see the same load on the machine and
-    numpy's BLAS threads are awake when np.dot is timed."""
-    best = [math.inf, math.inf]
-    for _ in range(repeats):
-        for k, fn in enumerate((ours, theirs)):
-            for _ in range(burst):
-                t0 = time.perf_counter()
-                fn()
-                best[k] = min(best[k], time.perf_counter() - t0)
-    return best[0], best[1]
 
 
 def main() -> None:

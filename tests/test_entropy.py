@@ -134,7 +134,7 @@ def series(kind, n, seed):
 @pytest.mark.parametrize("kind, n", [(k, n) for k in ("normal", "ties", "walk") for n in (5, 37, 160)] + [("walk", 700)])
 def test_template_entropies_match_the_pairwise_definition(kind, n):
     x = series(kind, n, n)
-    sets = [{"m": m, "r": r} for m in (0, 1, 2, 3, 7) for r in (0.1, 0.25, 0.9)]
+    sets = [{"m": m, "r": r} for m in (0, 1, 2, 3, 7, 70) for r in (0.1, 0.25, 0.9)]
     got = values("approximate_entropy", x, sets)
     for g, p in zip(got, sets):
         want = 0.0 if n <= p["m"] + 1 else apen_oracle(x, p["m"], p["r"])

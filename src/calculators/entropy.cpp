@@ -34,6 +34,20 @@ bool any_nan(Series x) {
     return std::any_of(x.begin(), x.end(), [](double v) { return std::isnan(v); });
 }
 
+// Counts of equal values, in ascending order, from a list sorted in place.
+template <class T>
+std::vector<std::uint64_t> run_lengths(std::vector<T>& v) {
+    std::sort(v.begin(), v.end());
+    std::vector<std::uint64_t> counts;
+    for (std::size_t k = 0; k < v.size();) {
+        std::size_t e = k + 1;
+        while (e < v.size() && v[e] == v[k]) ++e;
+        counts.push_back(e - k);
+        k = e;
+    }
+    return counts;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------ edges
@@ -96,13 +110,7 @@ double binned_entropy_finite(Series x, std::uint64_t bins, double lo, double hi)
         for (std::uint64_t c : dense)
             if (c != 0) counts.push_back(c);
     } else {
-        std::sort(index.begin(), index.end());
-        for (std::size_t k = 0; k < index.size();) {
-            std::size_t e = k;
-            while (e < index.size() && index[e] == index[k]) ++e;
-            counts.push_back(e - k);
-            k = e;
-        }
+        counts = run_lengths(index);
     }
     // Empty bins would each add +0.0: starting from +0.0 instead of -0.0
     // and skipping them gives the same bits.
@@ -259,20 +267,6 @@ double pattern_entropy(const std::vector<std::uint64_t>& counts, std::uint64_t w
         h += std::log(p) * p;
     }
     return -h;
-}
-
-// Counts of equal values, in ascending order, from a list sorted in place.
-template <class T>
-std::vector<std::uint64_t> run_lengths(std::vector<T>& v) {
-    std::sort(v.begin(), v.end());
-    std::vector<std::uint64_t> counts;
-    for (std::size_t k = 0; k < v.size();) {
-        std::size_t e = k + 1;
-        while (e < v.size() && v[e] == v[k]) ++e;
-        counts.push_back(e - k);
-        k = e;
-    }
-    return counts;
 }
 
 double permutation_entropy_lehmer(const std::vector<std::int64_t>& key, std::uint64_t tau, std::size_t d,
