@@ -64,16 +64,6 @@ BinEdges::BinEdges(double lo, double hi, std::uint64_t bins) : lo_(lo), hi_(hi),
     step_ = span_ / b;
 }
 
-double BinEdges::edge(std::uint64_t i) const {
-    if (i >= bins_) return hi_;
-    const double e = static_cast<double>(i) * step_ + slo_;
-    return scale_ == 1.0 ? e : e * 2.0;
-}
-
-double BinEdges::position(double v) const {
-    return ((v * scale_ - slo_) / span_) * static_cast<double>(bins_);
-}
-
 // ------------------------------------------------------ histogram entropy
 
 double binned_entropy(Series x, std::uint64_t bins) {
@@ -89,27 +79,25 @@ double binned_entropy_finite(Series x, std::uint64_t bins, double lo, double hi)
         lo = lo - 0.5;
     }
     const BinEdges edges(lo, hi, bins);
-    const std::uint64_t last = bins - 1;
-    // Bin of each sample: the scaled position truncated, then moved by one
-    // where rounding put it on the wrong side of an edge.
-    std::vector<std::uint64_t> index(x.size());
-    for (std::size_t k = 0; k < x.size(); ++k) {
-        const double v = x[k];
-        const std::int64_t t = helpers::saturating_int(edges.position(v));
-        std::uint64_t i = t < 0 ? 0 : std::min(static_cast<std::uint64_t>(t), last);
+    // Bin of a sample: where its position points, moved by one where
+    // rounding put it on the wrong side of an edge.
+    auto bin = [&](double v) {
+        std::uint64_t i = edges.guess(v);
         if (i > 0 && edges.edge(i) > v) --i;
         if (i + 1 < bins && v >= edges.edge(i + 1)) ++i;
-        index[k] = i;
-    }
+        return i;
+    };
     // Occupied bins in ascending order. A bin count no larger than the
     // series gets a dense table; a larger one sorts the bin numbers.
     std::vector<std::uint64_t> counts;
     if (bins <= x.size()) {
         std::vector<std::uint64_t> dense(bins, 0);
-        for (std::uint64_t i : index) ++dense[i];
+        for (double v : x) ++dense[bin(v)];
         for (std::uint64_t c : dense)
             if (c != 0) counts.push_back(c);
     } else {
+        std::vector<std::uint64_t> index(x.size());
+        std::transform(x.begin(), x.end(), index.begin(), bin);
         counts = run_lengths(index);
     }
     // Empty bins would each add +0.0: starting from +0.0 instead of -0.0
@@ -258,13 +246,28 @@ std::uint64_t factorial(std::size_t k) {
 }
 
 // -sum p ln p over the patterns in ascending order, counts given in that
-// order, from -0.0.
+// order, from -0.0. Most patterns are rare, so the terms of small counts are
+// computed once each.
 double pattern_entropy(const std::vector<std::uint64_t>& counts, std::uint64_t windows) {
     const double total = static_cast<double>(windows);
+    auto term = [total](std::uint64_t c) {
+        const double p = static_cast<double>(c) / total;
+        return std::log(p) * p;
+    };
+    constexpr std::uint64_t SMALL = 64;
+    double small[SMALL];
+    bool known[SMALL] = {};
     double h = -0.0;
     for (std::uint64_t c : counts) {
-        const double p = static_cast<double>(c) / total;
-        h += std::log(p) * p;
+        if (c < SMALL) {
+            if (!known[c]) {
+                small[c] = term(c);
+                known[c] = true;
+            }
+            h += small[c];
+        } else {
+            h += term(c);
+        }
     }
     return -h;
 }
@@ -421,8 +424,7 @@ public:
 
     std::uint64_t operator()(double v) const {
         if (!ascending_) return search(v);
-        const std::int64_t t = helpers::saturating_int(edges_.position(v));
-        std::uint64_t k = t < 0 ? 0 : std::min(static_cast<std::uint64_t>(t), bins_ - 1);
+        std::uint64_t k = edges_.guess(v);
         while (k > 0 && !(v > edges_.edge(k))) --k;
         while (k + 1 < bins_ && v > edges_.edge(k + 1)) ++k;
         return k;

@@ -2,6 +2,7 @@
 // on demand, and the entropy of a histogram.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "calculators/calculators.h"
@@ -15,9 +16,26 @@ namespace calculators {
 class BinEdges {
 public:
     BinEdges(double lo, double hi, std::uint64_t bins);
-    double edge(std::uint64_t i) const;
+
+    double edge(std::uint64_t i) const {
+        if (i >= bins_) return hi_;
+        const double e = static_cast<double>(i) * step_ + slo_;
+        return scale_ == 1.0 ? e : e * 2.0;
+    }
+
     // ((v - lo) / (hi - lo)) * b: where v falls, before truncation.
-    double position(double v) const;
+    double position(double v) const { return ((v * scale_ - slo_) / span_) * static_cast<double>(bins_); }
+
+    // The bin that v's position points at, for lo <= v <= hi: the position
+    // truncated toward zero (NaN as 0, saturating past 2^63), clamped to the
+    // last bin. Rounding can leave it one bin off an edge.
+    std::uint64_t guess(double v) const {
+        const double f = position(v);  // >= 0 or NaN
+        if (!(f >= 1.0)) return 0;
+        const std::uint64_t last = bins_ - 1;
+        if (f >= 9223372036854775808.0) return last;
+        return std::min(static_cast<std::uint64_t>(f), last);
+    }
 
 private:
     double lo_, hi_;
