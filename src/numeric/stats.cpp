@@ -128,20 +128,44 @@ bool block_extreme(const double* p, std::size_t len, double& out) {
     return false;
 }
 
+// Whether an element (absolute value for Abs) is a NaN (Nan) or equals v.
+template <bool Abs, bool Nan>
+inline bool matches(double x, double v) {
+    const double a = Abs ? std::fabs(x) : x;
+    return Nan ? std::isnan(a) : a == v;
+}
+
+// The same test over the STEP elements from p, lane-parallel.
+template <bool Abs, bool Nan>
+inline bool any_matches(const double* p, double v) {
+    const V2 target = {v, v};
+    M2 hit = {};
+    for (int l = 0; l < LANES; ++l) {
+        V2 x;
+        load2<Abs>(x, p + 2 * l);
+        hit |= Nan ? (x != x) : (x == target);
+    }
+    return (hit[0] | hit[1]) != 0;
+}
+
 // Position of the first (Reverse: last) element of p[0, len) (len >= 1)
-// that `match`es. The block scan saw one, but another thread writing to the
+// that matches. The block scan saw one, but another thread writing to the
 // series may have removed it since: the search stops at the block's end and
 // then answers the block's first (Reverse: last) position, so a position
 // never leaves the series whatever the memory holds by then.
-template <bool Reverse, class Match>
-std::size_t find_in_block(const double* p, std::size_t len, Match match) {
+template <bool Abs, bool Nan, bool Reverse>
+std::size_t find_in_block(const double* p, std::size_t len, double v = 0.0) {
     if constexpr (Reverse) {
-        for (std::size_t i = len; i-- > 0;)
-            if (match(p[i])) return i;
+        std::size_t end = len;  // p[end, len) holds no match
+        while (end >= STEP && !any_matches<Abs, Nan>(p + end - STEP, v)) end -= STEP;
+        for (std::size_t i = end; i-- > 0;)
+            if (matches<Abs, Nan>(p[i], v)) return i;
         return len - 1;
     } else {
-        for (std::size_t i = 0; i < len; ++i)
-            if (match(p[i])) return i;
+        std::size_t i = 0;  // p[0, i) holds no match
+        while (i + STEP <= len && !any_matches<Abs, Nan>(p + i, v)) i += STEP;
+        for (; i < len; ++i)
+            if (matches<Abs, Nan>(p[i], v)) return i;
         return 0;
     }
 }
@@ -160,7 +184,7 @@ std::size_t extreme_position(Series x) {
         const std::size_t start = b * BLOCK, len = std::min(BLOCK, n - start);
         double m;
         if (block_extreme<Greater, Abs>(p + start, len, m))
-            return start + find_in_block<Reverse>(p + start, len, [](double v) { return std::isnan(v); });
+            return start + find_in_block<false, true, Reverse>(p + start, len);
         // Strict: a later block that only ties does not hold the first one.
         if (k == 0 || beats<Greater>(m, best)) {
             best = m;
@@ -168,8 +192,7 @@ std::size_t extreme_position(Series x) {
             best_len = len;
         }
     }
-    return best_start + find_in_block<Reverse>(p + best_start, best_len,
-                                               [best](double v) { return (Abs ? std::fabs(v) : v) == best; });
+    return best_start + find_in_block<Abs, false, Reverse>(p + best_start, best_len, best);
 }
 
 // ---- Quantiles ------------------------------------------------------------
