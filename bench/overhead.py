@@ -13,6 +13,16 @@ Call overhead: extract_batch over one series of 10 samples with the plan
 [("mean", [{}])] against compute_feature("mean", x, []) doing the same work;
 target ratio <= 3.
 
+Fixed costs (--fixed): extract_batch's cost per call (one series of 10
+samples, plan [("mean", [{}])]) and per row (the same plan over 200,000
+one-sample series: (t(200,000 rows) - t(1 row)) / 199,999, on one thread
+and on all), and the extreme and location calculators over 2,000 series of
+1,000 samples on one thread. With --against PYTHON the same measurements
+run in that interpreter too (another build of the module in another venv),
+alternating between the two, and the table shows both side by side:
+
+    python bench/overhead.py --fixed --against /path/to/other/venv/bin/python
+
 Memory (--memory, needs about 1.2 GB): ~1 GB of samples (125M doubles in
 5,000 series) with a tiny plan; the peak resident set during the call,
 over the resident set just before it, is compared with the size of the
@@ -23,8 +33,10 @@ from __future__ import annotations
 
 import argparse
 import gc
+import json
 import os
 import resource
+import subprocess
 import sys
 import time
 
@@ -84,6 +96,50 @@ def per_cell(mod, n_series: int = 20_000, widths=(1, 10, 100)):
         floats = common.best_time(flat.tolist, 7, 10.0) / cells
         rows.append([w, f"{batch * 1e9:.1f}", f"{floats * 1e9:.1f}", f"{(batch - floats) * 1e9:.1f}"])
     print(common.table(["items a row", "ns per cell", "Python floats + list", "the rest"], rows))
+
+
+EXTREMES = ["maximum", "minimum", "absolute_maximum", "first_location_of_maximum", "first_location_of_minimum",
+            "last_location_of_maximum", "last_location_of_minimum"]
+
+
+def fixed_costs(mod, iterations: int) -> dict:
+    """Nanoseconds: per call, per row (one thread and all threads), and per
+    series of 1,000 samples for the extreme and location calculators."""
+    x = np.arange(10.0)
+    one = np.array([0, 10], dtype=np.int64)
+    plan = [("mean", [{}])]
+    rows = 200_000
+    flat = np.random.default_rng(3).standard_normal(rows)
+    many = np.arange(rows + 1, dtype=np.int64)
+    call = per_call(lambda: mod.extract_batch(x, one, plan), iterations)
+    out = {"per call": call * 1e9}
+    for label, n_threads in (("per row, 1 thread", 1), ("per row, all threads", 0)):
+        first = per_call(lambda: mod.extract_batch(flat[:1], many[:2], plan, n_threads), iterations // 10)
+        full = per_call(lambda: mod.extract_batch(flat, many, plan, n_threads), 3)
+        out[label] = (full - first) / (rows - 1) * 1e9
+    values, offsets, _ = common.make_batch(2_000, 1_000, seed=11)
+    extremes = [(name, [{}]) for name in EXTREMES]
+    out["7 extremes, per 1,000-sample series"] = (
+        per_call(lambda: mod.extract_batch(values, offsets, extremes, 1), 3) / 2_000 * 1e9)
+    return out
+
+
+def compare(iterations: int, other: str, rounds: int):
+    """Best of `rounds` alternating runs of fixed_costs here and in `other`."""
+    runs = {"this build": sys.executable, "other build": other}
+    best: dict = {}
+    for _ in range(rounds):
+        for label, python in runs.items():
+            out = subprocess.run([python, os.path.abspath(__file__), "--json", "--iterations", str(iterations)],
+                                 check=True, capture_output=True, text=True).stdout
+            for key, ns in json.loads(out).items():
+                best.setdefault(key, {}).setdefault(label, ns)
+                best[key][label] = min(best[key][label], ns)
+    print(f"Fixed costs of extract_batch, ns, best of {rounds} alternating runs "
+          f"(this build: {sys.executable}; other: {other})")
+    rows = [[key, f"{v['other build']:,.1f}", f"{v['this build']:,.1f}", f"{v['this build'] / v['other build']:.3f}"]
+            for key, v in best.items()]
+    print(common.table(["cost", "other build", "this build", "this / other"], rows))
 
 
 def _status_kib(field: str) -> int | None:
@@ -160,9 +216,23 @@ def main(argv=None):
     ap.add_argument("--memory", action="store_true", help="run the ~1 GB no-copy check")
     ap.add_argument("--mem-series", type=int, default=5_000)
     ap.add_argument("--mem-length", type=int, default=25_000)
+    ap.add_argument("--fixed", action="store_true", help="fixed costs per call and per row")
+    ap.add_argument("--against", metavar="PYTHON", help="with --fixed: also in this interpreter, side by side")
+    ap.add_argument("--rounds", type=int, default=5, help="alternating runs for --against")
+    ap.add_argument("--json", action="store_true", help=argparse.SUPPRESS)  # one run of --fixed, for --against
     args = ap.parse_args(argv)
 
+    if args.against:
+        compare(args.iterations, args.against, args.rounds)
+        return
     mod = common.load_module()
+    if args.json:
+        print(json.dumps(fixed_costs(mod, args.iterations)))
+        return
+    if args.fixed:
+        costs = fixed_costs(mod, args.iterations)
+        print(common.table(["cost", "ns"], [[k, f"{v:,.1f}"] for k, v in costs.items()]))
+        return
     overhead(mod, args.iterations)
     per_cell(mod)
     if args.memory:
