@@ -39,6 +39,7 @@ public:
     // The groups of equal values (helpers::distinct_values), from the sorted
     // copy when there is one.
     const helpers::DistinctValues& distinct();
+    bool has_distinct() const { return distinct_.has_value(); }
     // stats::sum, stats::mean and stats::var of the series (the mean and
     // the variance made from the one sum, as those routines make them).
     double sum();

@@ -113,7 +113,16 @@ double has_duplicate_min(SeriesContext& c) {
 // Read from the series' shared table of groups (helpers::DistinctValues),
 // which has no fixed order: only the reoccurrence sums need one.
 
-double has_duplicate(SeriesContext& c) { return c.distinct().groups() != c.size() ? 1.0 : 0.0; }
+// The number of groups: the shared table's when it exists or costs no more
+// than counting (a sorted copy to group, or a long series), else counted
+// without a table of counts (and, for a duplicate flag, only up to the
+// first repeat).
+std::size_t group_count(SeriesContext& c, bool stop_at_repeat) {
+    if (c.has_distinct() || c.has_sorted() || c.size() >= helpers::HASHED_DISTINCT_LIMIT) return c.distinct().groups();
+    return helpers::count_groups_hashed(c.x(), stop_at_repeat);
+}
+
+double has_duplicate(SeriesContext& c) { return group_count(c, true) != c.size() ? 1.0 : 0.0; }
 
 double percentage_of_reoccurring_datapoints_to_all_datapoints(SeriesContext& c) {
     if (c.size() == 0) return NaN;
@@ -142,17 +151,22 @@ double percentage_of_reoccurring_values_to_all_values(SeriesContext& c) {
 template <bool ByCount>
 double sum_of_reoccurring(const helpers::DistinctValues& g) {
     const auto weight = [](std::uint64_t k) { return k >= 2 ? (ByCount ? as_double(k) : 1.0) : 0.0; };
-    const bool finite = g.nans == 0 && std::all_of(g.values.begin(), g.values.end(), [](double v) {
-        return std::isfinite(v);
-    });
     std::vector<std::pair<std::int64_t, double>> terms;  // (order key, weight * value)
-    bool positive_zero = false;
+    bool finite = g.nans == 0, positive_zero = false;
     for (std::size_t i = 0; i < g.values.size(); ++i) {
-        const double w = weight(g.counts[i]);
-        if (w != 0.0 || !finite)
-            terms.emplace_back(stats::total_order_key(g.values[i]), w * g.values[i]);
+        const double v = g.values[i];
+        finite &= std::isfinite(v);
+        if (g.counts[i] >= 2)
+            terms.emplace_back(stats::total_order_key(v), weight(g.counts[i]) * v);
         else
-            positive_zero |= !std::signbit(g.values[i]);
+            positive_zero |= !std::signbit(v);
+    }
+    if (!finite) {
+        // 0 * inf or a NaN group: the defining sum over every group.
+        terms.clear();
+        for (std::size_t i = 0; i < g.values.size(); ++i)
+            terms.emplace_back(stats::total_order_key(g.values[i]), weight(g.counts[i]) * g.values[i]);
+        positive_zero = false;
     }
     std::sort(terms.begin(), terms.end());
     double s = -0.0;
@@ -167,7 +181,7 @@ double sum_of_reoccurring_values(SeriesContext& c) { return sum_of_reoccurring<f
 
 double ratio_value_number_to_time_series_length(SeriesContext& c) {
     if (c.size() == 0) return NaN;
-    return ratio(c.distinct().groups(), c.size());
+    return ratio(group_count(c, false), c.size());
 }
 
 constexpr Entry TABLE[] = {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <utility>
 
 #include "numeric/stats.h"
 
@@ -38,49 +39,105 @@ DistinctValues distinct_values_sorted(std::span<const double> sorted) {
     return out;
 }
 
-DistinctValues distinct_values_hashed(std::span<const double> x) {
-    // Open addressing with linear probing on the bit patterns, at most half
-    // full; each slot names its group. -0.0 is entered as +0.0 (they are one
-    // group) and NaNs are only counted, so a NaN pattern marks an empty slot.
-    constexpr std::uint64_t EMPTY = ~std::uint64_t{0};
-    constexpr std::uint64_t NEGATIVE_ZERO = std::uint64_t{1} << 63;
-    const std::size_t n = x.size();
+namespace {
+
+// Open addressing with linear probing on the bit patterns, at most half
+// full. -0.0 is entered as +0.0 (they are one group) and NaNs are only
+// counted, so a NaN pattern marks an empty slot.
+constexpr std::uint64_t EMPTY = ~std::uint64_t{0};
+
+struct GroupTable {
     int bits = 4;
-    while ((std::size_t{1} << bits) < 2 * n) ++bits;
+    std::unique_ptr<std::uint64_t[]> keys;
+
+    explicit GroupTable(std::size_t n) {
+        while ((std::size_t{1} << bits) < 2 * n) ++bits;
+        keys.reset(new std::uint64_t[slots()]);
+        std::fill_n(keys.get(), slots(), EMPTY);
+    }
+    std::size_t slots() const { return std::size_t{1} << bits; }
+};
+
+// The key of v (not NaN): its bits, +0.0's for -0.0.
+std::uint64_t group_key(double v) {
+    const auto b = std::bit_cast<std::uint64_t>(v);
+    return b == (std::uint64_t{1} << 63) ? 0 : b;
+}
+
+// The slot holding key k, or the empty slot where it goes. The high bits
+// (sign, exponent, leading mantissa) are folded down before the
+// multiplicative hash, whose top bits are read.
+std::size_t probe(const std::uint64_t* keys, int bits, std::uint64_t k) {
     const std::size_t mask = (std::size_t{1} << bits) - 1;
-    std::unique_ptr<std::uint64_t[]> keys(new std::uint64_t[mask + 1]);
-    std::unique_ptr<std::size_t[]> group_of(new std::size_t[mask + 1]);
-    std::fill_n(keys.get(), mask + 1, EMPTY);
-    DistinctValues out;
-    out.values.reserve(n);
-    out.counts.reserve(n);
+    std::size_t h = static_cast<std::size_t>(((k ^ (k >> 32)) * 0x9E3779B97F4A7C15u) >> (64 - bits));
+    while (keys[h] != k && keys[h] != EMPTY) h = (h + 1) & mask;
+    return h;
+}
+
+}  // namespace
+
+DistinctValues distinct_values_hashed(std::span<const double> x) {
+    const std::size_t n = x.size();
+    // 32-bit counts and slots (the table is for short series).
+    if (n >= (std::size_t{1} << 31)) return distinct_values_sorted(stats::sorted_total(x));
+    GroupTable table(n);
+    std::uint64_t* const keys = table.keys.get();
+    const int bits = table.bits;
+    // Counts per slot, and the slots in the order their groups appear.
+    std::unique_ptr<std::uint32_t[]> counts(new std::uint32_t[table.slots()]);
+    std::unique_ptr<std::uint32_t[]> order(new std::uint32_t[n > 0 ? n : 1]);
+    std::uint32_t groups = 0;
+    std::uint64_t nans = 0;
     bool negative_zero = false;
-    std::size_t zero_group = 0;
     for (const double v : x) {
         if (v != v) {
-            ++out.nans;
+            ++nans;
             continue;
         }
-        std::uint64_t b = std::bit_cast<std::uint64_t>(v);
-        if (b == NEGATIVE_ZERO) {
-            negative_zero = true;
-            b = 0;
+        negative_zero |= std::bit_cast<std::uint64_t>(v) == (std::uint64_t{1} << 63);
+        const std::uint64_t k = group_key(v);
+        const std::size_t slot = probe(keys, bits, k);
+        if (keys[slot] == EMPTY) {
+            keys[slot] = k;
+            counts[slot] = 0;
+            order[groups++] = static_cast<std::uint32_t>(slot);
         }
-        // Fold the high bits (sign, exponent, leading mantissa) down before
-        // the multiplicative hash, whose top bits it then reads.
-        std::size_t h = static_cast<std::size_t>(((b ^ (b >> 32)) * 0x9E3779B97F4A7C15u) >> (64 - bits));
-        while (keys[h] != b && keys[h] != EMPTY) h = (h + 1) & mask;
-        if (keys[h] == EMPTY) {
-            keys[h] = b;
-            group_of[h] = out.values.size();
-            if (b == 0) zero_group = out.values.size();
-            out.values.push_back(std::bit_cast<double>(b));
-            out.counts.push_back(0);
-        }
-        ++out.counts[group_of[h]];
+        ++counts[slot];
     }
-    if (negative_zero) out.values[zero_group] = -0.0;
+    DistinctValues out;
+    out.nans = nans;
+    out.values.resize(groups);
+    out.counts.resize(groups);
+    for (std::size_t g = 0; g < groups; ++g) {
+        const std::uint64_t k = keys[order[g]];
+        out.values[g] = k == 0 && negative_zero ? -0.0 : std::bit_cast<double>(k);
+        out.counts[g] = counts[order[g]];
+    }
     return out;
+}
+
+std::size_t count_groups_hashed(std::span<const double> x, bool stop_at_repeat) {
+    GroupTable table(x.size());
+    std::uint64_t* const keys = table.keys.get();
+    const int bits = table.bits;
+    std::size_t groups = 0;
+    bool nan = false;
+    for (const double v : x) {
+        if (v != v) {
+            if (nan && stop_at_repeat) break;
+            nan = true;
+            continue;
+        }
+        const std::uint64_t k = group_key(v);
+        const std::size_t slot = probe(keys, bits, k);
+        if (keys[slot] == EMPTY) {
+            keys[slot] = k;
+            ++groups;
+        } else if (stop_at_repeat) {
+            break;
+        }
+    }
+    return groups + (nan ? 1 : 0);
 }
 
 DistinctValues distinct_values(std::span<const double> x) {

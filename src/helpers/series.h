@@ -35,6 +35,10 @@ inline constexpr std::size_t HASHED_DISTINCT_LIMIT = std::size_t{1} << 17;
 DistinctValues distinct_values(std::span<const double> x);
 // Counted in a hash table of the bit patterns (zeros and NaNs as one each).
 DistinctValues distinct_values_hashed(std::span<const double> x);
+// The number of groups, hashed as distinct_values_hashed. With
+// stop_at_repeat, the scan stops at the first sample that joins a group, and
+// the count is then below x.size() but otherwise short.
+std::size_t count_groups_hashed(std::span<const double> x, bool stop_at_repeat);
 // Grouped from a copy sorted by stats::sort_total (ascending groups).
 DistinctValues distinct_values_sorted(std::span<const double> sorted);
 

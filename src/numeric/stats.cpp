@@ -295,28 +295,36 @@ void sort_keys(std::span<std::int64_t> keys) {
     if (keys.size() > 1) sorter(keys.data(), keys.size(), hwy::SortAscending());
 }
 
-void sort_total(std::span<double> x) {
+namespace {
+
+// Sorts the keys of x into out (x may be out itself). This file touches
+// out's storage only as doubles, copying the keys' bytes in and out; the
+// sort, compiled apart, reads and writes it as the integers whose bytes it
+// holds.
+void sort_keys_into(Series x, double* out) {
     const std::size_t n = x.size();
-    if (n < 2) return;
-    // The keys are sorted in x's own storage. This file touches it only as
-    // doubles, copying the keys' bytes in and out; the sort, compiled apart,
-    // reads and writes it as the integers whose bytes it holds.
-    double* const p = x.data();
     for (std::size_t i = 0; i < n; ++i) {
-        const std::int64_t k = total_order_key(p[i]);
-        std::memcpy(p + i, &k, sizeof k);
+        const std::int64_t k = total_order_key(x[i]);
+        std::memcpy(out + i, &k, sizeof k);
     }
-    sort_keys({reinterpret_cast<std::int64_t*>(p), n});
+    sort_keys({reinterpret_cast<std::int64_t*>(out), n});
     for (std::size_t i = 0; i < n; ++i) {
         std::int64_t k;
-        std::memcpy(&k, p + i, sizeof k);
-        p[i] = from_key(k);
+        std::memcpy(&k, out + i, sizeof k);
+        out[i] = from_key(k);
     }
 }
 
+}  // namespace
+
+void sort_total(std::span<double> x) {
+    if (x.size() > 1) sort_keys_into(x, x.data());
+}
+
 std::vector<double> sorted_total(Series x) {
-    std::vector<double> out(x.begin(), x.end());
-    sort_total(out);
+    if (x.size() < 2) return {x.begin(), x.end()};
+    std::vector<double> out(x.size());
+    sort_keys_into(x, out.data());
     return out;
 }
 
