@@ -80,6 +80,14 @@ CASES: list[tuple[str, list[dict]]] = [
     ("mean_n_absolute_max", [{"number_of_maxima": 500}]),
     ("cid_ce", [{"normalize": True}]),
     ("cid_ce", [{"normalize": False}]),
+    # Entropies. Linear but for the sort of bin numbers or pattern codes when
+    # those outnumber the series; approximate_entropy and sample_entropy
+    # compare all pairs of templates (quadratic), so bench/entropy_vs_numpy.py
+    # measures them at 10^3 and 10^5 samples instead.
+    ("binned_entropy", [{"max_bins": 10}]),
+    ("binned_entropy", [{"max_bins": 2**62}]),  # occupied bins only
+    ("permutation_entropy", [{"tau": 1, "dimension": d} for d in (3, 4, 5, 6, 7)]),
+    ("lempel_ziv_complexity", [{"bins": b} for b in (2, 3, 5, 10, 100)]),
 ]
 
 

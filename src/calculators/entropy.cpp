@@ -371,13 +371,14 @@ Values permutation_entropy(Series x, ParamSets params) {
 // ------------------------------------------------ Lempel-Ziv complexity
 
 // The children of the phrase trie, keyed by (node, symbol): open addressing
-// in a table sized by the series (a parse of n symbols makes at most n
-// nodes), never by the number of bins.
+// that doubles when half full, so its size follows the nodes made (at most
+// one per sample), never the number of bins.
 class TrieChildren {
 public:
-    explicit TrieChildren(std::size_t n) {
+    // Room for `expected` nodes before the first doubling.
+    explicit TrieChildren(std::size_t expected) {
         std::size_t cap = 16;
-        while (cap < 2 * (n + 1)) cap *= 2;
+        while (cap < 2 * expected) cap *= 2;
         slots_.resize(cap);
         mask_ = cap - 1;
     }
@@ -385,14 +386,11 @@ public:
     // The child of (node, symbol), made with id `fresh` when missing;
     // second is true when it was made.
     std::pair<std::uint64_t, bool> find_or_add(std::uint64_t node, std::uint64_t symbol, std::uint64_t fresh) {
-        for (std::size_t i = hash(node, symbol) & mask_;; i = (i + 1) & mask_) {
-            Slot& s = slots_[i];
-            if (s.node_plus_one == 0) {
-                s = Slot{node + 1, symbol, fresh};
-                return {fresh, true};
-            }
-            if (s.node_plus_one == node + 1 && s.symbol == symbol) return {s.child, false};
-        }
+        Slot& s = probe(node, symbol);
+        if (s.node_plus_one != 0) return {s.child, false};
+        s = Slot{node + 1, symbol, fresh};
+        if (++used_ * 2 > slots_.size()) grow();
+        return {fresh, true};
     }
 
 private:
@@ -408,8 +406,24 @@ private:
         return static_cast<std::size_t>(z ^ (z >> 31));
     }
 
+    // The slot holding (node, symbol), or the empty slot where it belongs.
+    Slot& probe(std::uint64_t node, std::uint64_t symbol) {
+        for (std::size_t i = hash(node, symbol) & mask_;; i = (i + 1) & mask_) {
+            Slot& s = slots_[i];
+            if (s.node_plus_one == 0 || (s.node_plus_one == node + 1 && s.symbol == symbol)) return s;
+        }
+    }
+
+    void grow() {
+        std::vector<Slot> old(slots_.size() * 2);
+        old.swap(slots_);
+        mask_ = slots_.size() - 1;
+        for (const Slot& s : old)
+            if (s.node_plus_one != 0) probe(s.node_plus_one - 1, s.symbol) = s;
+    }
+
     std::vector<Slot> slots_;
-    std::size_t mask_;
+    std::size_t mask_ = 0, used_ = 0;
 };
 
 // The symbol of v: the first k in [0, b) with v <= e_{k+1} by a binary
@@ -456,7 +470,8 @@ double lempel_ziv(Series x, std::uint64_t bins, double lo, double hi) {
     // Walk down from the root (node 0); a missing child ends a phrase, and
     // the next one starts at the root. A phrase still open at the end of the
     // series is not counted.
-    TrieChildren children(n);
+    // A short series may make a node per sample; a long one makes far fewer.
+    TrieChildren children(std::min<std::size_t>(n, 4096));
     std::uint64_t nodes = 1, phrases = 0, node = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const auto [child, made] = children.find_or_add(node, symbol(x[i]), nodes);
