@@ -25,9 +25,11 @@ import os
 import subprocess
 import sys
 import tempfile
-import time
+import timeit
 
 import numpy as np
+
+from common import best_of_pair
 
 
 def load():
@@ -36,15 +38,6 @@ def load():
     except ImportError as exc:  # pragma: no cover - depends on the build tree
         sys.exit(f"cannot import selquor_rs ({exc}); build it and set PYTHONPATH=<build>/python")
     return compute_feature
-
-
-def numpy_best(fn, repeats: int) -> float:
-    best = math.inf
-    for _ in range(repeats):
-        t0 = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - t0)
-    return best
 
 
 def sort_row(exe: str, n: int, rounds: int, seed: int) -> None:
@@ -58,7 +51,7 @@ def sort_row(exe: str, n: int, rounds: int, seed: int) -> None:
             fields = subprocess.run([exe, src, str(n), str(repeats), out], check=True, capture_output=True,
                                     text=True).stdout.split()
             ours, plain = min(ours, float(fields[0])), min(plain, float(fields[2]))
-            theirs = min(theirs, numpy_best(lambda: np.sort(x), repeats))
+            theirs = min(theirs, *timeit.repeat(lambda: np.sort(x), number=1, repeat=repeats))
         if not np.array_equal(np.fromfile(out), np.sort(x)):
             sys.exit(f"n = {n}: the sorted copy differs from numpy.sort's")
     print(f"{n:>9}{ours * 1e6:12.1f}us{theirs * 1e6:12.1f}us{ours / theirs:8.2f}{plain * 1e6:14.1f}us")
@@ -120,10 +113,7 @@ def main() -> None:
             got, want = compute_feature(name, x, [{}])[0], float(fn(x))
             if not math.isclose(got, want, rel_tol=1e-12, abs_tol=1e-12):
                 sys.exit(f"{name} ({kind}): {got!r} but numpy gives {want!r}")
-            ours = theirs = math.inf
-            for _ in range(args.repeats):
-                ours = min(ours, numpy_best(lambda: compute_feature(name, x, [{}]), 3))
-                theirs = min(theirs, numpy_best(lambda: fn(x), 3))
+            ours, theirs = best_of_pair(lambda: compute_feature(name, x, [{}]), lambda: fn(x), args.repeats)
             print(f"{name:58}{kind:>9}{ours * 1e6:9.2f}us{theirs * 1e6:9.2f}us{theirs / ours:9.1f}x")
 
 
