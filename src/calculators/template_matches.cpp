@@ -197,15 +197,29 @@ private:
     static constexpr std::size_t PLANES = 8;
     static constexpr std::size_t LIMIT = (std::size_t{1} << PLANES) - 1;
 
+    // Bit (8r + c) of x becomes bit (8c + r): an 8 x 8 bit transpose.
+    static std::uint64_t transpose8(std::uint64_t x) {
+        std::uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
+        x ^= t ^ (t << 7);
+        t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
+        x ^= t ^ (t << 14);
+        t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
+        x ^= t ^ (t << 28);
+        return x;
+    }
+
+    // Byte j of the eight planes holds the counts of positions 8j .. 8j + 7
+    // bit by bit; transposed, byte c is the count of position 8j + c.
     void flush() {
+        static_assert(PLANES == 8);
         for (std::size_t i = 0; i < words_; ++i) {
-            Word any = 0;
-            for (std::size_t p = 0; p < PLANES; ++p) any |= planes_[p * words_ + i];
-            for (; any != 0; any &= any - 1) {
-                const int b = std::countr_zero(any);
-                std::uint64_t c = 0;
-                for (std::size_t p = 0; p < PLANES; ++p) c |= ((planes_[p * words_ + i] >> b) & 1) << p;
-                total_[i * 64 + static_cast<std::size_t>(b)] += c;
+            for (std::size_t j = 0; j < 8; ++j) {
+                std::uint64_t rows = 0;
+                for (std::size_t p = 0; p < PLANES; ++p) rows |= ((planes_[p * words_ + i] >> (8 * j)) & 0xFF) << (8 * p);
+                if (rows == 0) continue;
+                const std::uint64_t counts = transpose8(rows);
+                std::uint64_t* t = total_.data() + i * 64 + j * 8;
+                for (std::size_t c = 0; c < 8; ++c) t[c] += (counts >> (8 * c)) & 0xFF;
             }
             for (std::size_t p = 0; p < PLANES; ++p) planes_[p * words_ + i] = 0;
         }
