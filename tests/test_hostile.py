@@ -10,7 +10,7 @@ import textwrap
 import numpy as np
 import pytest
 
-from conftest import Index
+from conftest import Float, Index
 from selquor_rs import compute_feature, extract_batch
 
 
@@ -105,18 +105,6 @@ def test_a_thread_writing_to_the_arrays_cannot_crash_a_batch(array):
     """
     head = "import threading\nimport numpy as np\nfrom selquor_rs import extract_batch\n"
     assert int(in_child(head + textwrap.dedent(body))) > 0
-
-
-class Float:
-    """A number only through __float__; an exception value is raised instead."""
-
-    def __init__(self, v):
-        self.v = v
-
-    def __float__(self):
-        if isinstance(self.v, BaseException):
-            raise self.v
-        return self.v
 
 
 @pytest.mark.parametrize("error", [KeyboardInterrupt, SystemExit, MemoryError])
