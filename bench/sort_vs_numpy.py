@@ -4,10 +4,10 @@ against their numpy loop, in one run.
     cmake -S . -B build -G Ninja -DSELQUOR_BUILD_BENCH=ON && cmake --build build
     PYTHONPATH=build/python python bench/sort_vs_numpy.py [--exe build/sort_bench] [--repeats 15]
 
-The sort: stats::sorted_total (a sorted copy, as numpy.sort makes one) in the
-C++ executable, fed the same seeded standard-normal samples through a file of
-raw doubles, against numpy.sort in this process; its output is checked
-against numpy.sort's before any time is reported. The executable also times
+The sort: a copy sorted by stats::sort_total (as numpy.sort copies and
+sorts) in the C++ executable, fed the same seeded standard-normal samples
+through a file of raw doubles, against numpy.sort in this process; its
+output is checked against numpy.sort's before any time is reported. The executable also times
 std::sort on the same keys, the sort this one replaced. Each side takes the
 best of its repetitions, and the rounds alternate between the two so that
 both see the same load on the machine.
