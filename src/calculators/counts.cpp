@@ -91,12 +91,7 @@ double count_below_mean(SeriesContext& c) {
 }
 
 // At least two samples equal to the extreme M (a NaN M matches nothing).
-double has_duplicate_of(Series x, double m) {
-    std::uint64_t c = 0;
-    for (double v : x)
-        if (v == m && ++c >= 2) return 1.0;
-    return 0.0;
-}
+double has_duplicate_of(Series x, double m) { return helpers::count_equal(x, m) >= 2 ? 1.0 : 0.0; }
 
 double has_duplicate_max(SeriesContext& c) {
     if (c.size() == 0) return 0.0;

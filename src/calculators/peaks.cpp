@@ -30,32 +30,34 @@ double as_double(std::uint64_t count) { return static_cast<double>(count); }
 bool no_peak_possible(std::size_t n, std::uint64_t s) { return s == 0 || s >= n - n / 2; }
 
 // at_least[s]: the number of indices that are peaks at support s, for every
-// s from 0 to `cap` (cap <= (n - 1) / 2). The support of an index is the
-// largest t for which x[i] > x[i - j] and x[i] > x[i + j] for every j <= t,
-// which places it at least t from both ends; the index is a peak at support
-// s exactly when its support is at least s. Only strict local maxima have a
-// support, and the outward scan of each stops at the smaller side, so the
-// whole pass costs O(n log n) comparisons at worst (the smaller halves of a
-// Cartesian tree) and about n on typical series.
+// s from 1 to `cap` (cap <= (n - 1) / 2). An index is a peak at support s
+// when x[i] > x[i - j] and x[i] > x[i + j] for every j <= s, which places it
+// at least s from both ends. The peaks at support s are the peaks at s - 1
+// that pass the test at distance s, so the supports are found level by
+// level, each level filtering the survivors of the one before without a
+// branch. Survivors of level s lie more than s apart, so the whole costs
+// O(n log cap) comparisons at worst and about 1.5 n on typical series.
 std::vector<std::uint64_t> peaks_by_support(Series x, std::uint64_t cap) {
     const std::size_t n = x.size();
-    std::vector<std::uint64_t> at_least(cap + 2, 0);
-    if (n < 3) return at_least;
-    // Strict local maxima first, without branches: most indices end here.
-    std::vector<std::size_t> maxima(n);
+    std::vector<std::uint64_t> at_least(cap + 1, 0);
+    std::vector<std::size_t> alive(n);
     std::size_t count = 0;
     for (std::size_t i = 1; i + 1 < n; ++i) {
-        maxima[count] = i;
+        alive[count] = i;
         count += (x[i] > x[i - 1]) & (x[i] > x[i + 1]);
     }
-    for (std::size_t k = 0; k < count; ++k) {
-        const std::size_t i = maxima[k];
-        const std::uint64_t reach = std::min<std::uint64_t>(cap, std::min(i, n - 1 - i));
-        std::uint64_t t = 1;
-        while (t < reach && x[i] > x[i - t - 1] && x[i] > x[i + t + 1]) ++t;
-        ++at_least[t];
+    for (std::uint64_t s = 1; s <= cap && count > 0; ++s) {
+        at_least[s] = count;
+        const std::size_t t = s + 1;  // the next distance
+        std::size_t kept = 0;
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::size_t i = alive[k];
+            alive[kept] = i;
+            // Both neighbours at distance t exist and are below x[i].
+            kept += (i >= t) & (i + t < n) && (x[i] > x[i - t]) & (x[i] > x[i + t]);
+        }
+        count = kept;
     }
-    for (std::size_t s = cap + 1; s-- > 1;) at_least[s - 1] += at_least[s];
     return at_least;
 }
 
@@ -98,7 +100,7 @@ double longest_strike(SeriesContext& c) {
     std::uint64_t run = 0, longest = 0;
     for (double v : x) {
         const bool flag = Above ? v > m : v < m;
-        run = flag ? run + 1 : 0;
+        run = (run + 1) & -static_cast<std::uint64_t>(flag);
         longest = std::max(longest, run);
     }
     return as_double(longest);
@@ -194,52 +196,58 @@ Values change_quantiles(SeriesContext& c, ParamSets params) {
     return out;
 }
 
-// The cumulative absolute mass, computed once per call and shared by all
-// levels.
+// The cumulative absolute mass c_i = (|x_0| + ... + |x_i|) / S, computed once
+// per call and shared by all levels: the running sums are kept, and c_i is
+// formed where it is read.
 struct CumulativeMass {
-    std::vector<double> c;  // empty when the total mass is 0 (or there are no samples)
-    bool monotone = false;  // no NaN in c, so it never decreases
+    std::vector<double> running;  // empty when S is 0 (or there are no samples)
+    double total = 0.0;           // S, the compensated sum
+
+    double at(std::size_t i) const { return running[i] / total; }
 };
 
 CumulativeMass cumulative_mass(Series x) {
     CumulativeMass m;
-    const double total = stats::sum_of(x.size(), [p = x.data()](std::size_t i) { return std::abs(p[i]); });
+    // The running sums are the plain partial sums of the compensated sum's
+    // first pass.
+    m.running.resize(x.size());
+    m.total = stats::sum_of(
+        x.size(), [p = x.data()](std::size_t i) { return std::abs(p[i]); },
+        [&m](std::size_t i, double s) { m.running[i] = s; });
     // No mass to distribute (a NaN total is not 0 and goes on).
-    if (total == 0.0) return m;
-    m.c.resize(x.size());
-    double running = 0.0;
-    bool any_nan = false;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        running += std::abs(x[i]);
-        m.c[i] = running / total;
-        any_nan = any_nan || std::isnan(m.c[i]);
-    }
-    // Partial sums of non-negative terms never decrease under rounding, and
-    // neither does their quotient by a positive total.
-    m.monotone = !any_nan;
+    if (m.total == 0.0) m.running.clear();
     return m;
 }
 
 double index_mass_quantile_one(const CumulativeMass& m, double q) {
-    if (m.c.empty()) return NaN;
-    const std::vector<double>& c = m.c;
-    const double n = as_double(c.size());
-    std::size_t first = c.size();
-    if (m.monotone) {
-        // c_i >= q is false for a NaN q everywhere; otherwise it holds on a suffix.
-        if (!std::isnan(q))
-            first = static_cast<std::size_t>(
-                std::partition_point(c.begin(), c.end(), [q](double v) { return !(v >= q); }) - c.begin());
+    const std::size_t n = m.running.size();
+    if (n == 0) return NaN;
+    std::size_t first = n;
+    if (std::isfinite(m.total)) {
+        // A finite total is the sum of finite magnitudes, so the plain running
+        // sums are finite too, never decrease, and neither do their quotients
+        // by the positive total: c_i >= q holds on a suffix (nowhere for a
+        // NaN q), found by bisection.
+        std::size_t lo = 0, hi = n;
+        while (lo < hi) {
+            const std::size_t mid = lo + (hi - lo) / 2;
+            if (m.at(mid) >= q)
+                hi = mid;
+            else
+                lo = mid + 1;
+        }
+        first = lo;
     } else {
-        for (std::size_t i = 0; i < c.size(); ++i)
-            if (c[i] >= q) {
+        // An infinite or NaN total: the quotients are 0 or NaN, in no order.
+        for (std::size_t i = 0; i < n; ++i)
+            if (m.at(i) >= q) {
                 first = i;
                 break;
             }
     }
     // No level reached: the first index.
-    if (first == c.size()) return 1.0 / n;
-    return as_double(first + 1) / n;
+    if (first == n) return 1.0 / as_double(n);
+    return as_double(first + 1) / as_double(n);
 }
 
 Values index_mass_quantile(Series x, ParamSets params) {

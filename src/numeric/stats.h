@@ -21,8 +21,13 @@ using Series = std::span<const double>;
 // without materialising the values; falls back to the plain left-to-right
 // sum (from +0.0) when the compensated result or its compensation is not
 // finite. `value` must be pure (a rare case evaluates it twice). Empty: +0.0.
-template <class F>
-double sum_of(std::size_t n, F&& value) {
+// `partial(i, s)` (when given) receives, in order, each plain partial sum
+// s = value(0) + ... + value(i) from +0.0, which the first pass forms anyway.
+struct NoPartials {
+    void operator()(std::size_t, double) const {}
+};
+template <class F, class Partial = NoPartials>
+double sum_of(std::size_t n, F&& value, Partial&& partial = {}) {
     // Neumaier's term, (s - t) + v or (v - t) + s by magnitude, is the exact
     // rounding error of s + v whenever t is finite. Knuth's two-sum gives the
     // same exact error without the magnitude test, so it is used first; it
@@ -35,6 +40,7 @@ double sum_of(std::size_t n, F&& value) {
         const double vv = t - s;
         e += (s - (t - vv)) + (v - vv);
         s = t;
+        partial(i, s);
     }
     // s is the plain left-to-right sum itself: the fallback. A non-finite s
     // stays non-finite, so every t was finite when s is.
