@@ -107,6 +107,18 @@ def test_a_thread_writing_to_the_arrays_cannot_crash_a_batch(array):
     assert int(in_child(head + textwrap.dedent(body))) > 0
 
 
+def test_a_batch_run_by_a_conversion_hook_leaves_the_outer_batch_its_offsets():
+    x = np.arange(6.0)
+
+    class Nested:
+        def __index__(self):
+            assert extract_batch(x, np.arange(6), [("maximum", [{}])]) == ([0.0, 1.0, 2.0, 3.0, 4.0], 5, 1)
+            return 1
+
+    # The outer offsets are taken before its plan (and the hook) is read.
+    assert extract_batch(x, np.array([0, 3, 6]), [("maximum", [{"unused": Nested()}])]) == ([2.0, 5.0], 2, 1)
+
+
 @pytest.mark.parametrize("error", [KeyboardInterrupt, SystemExit, MemoryError])
 @pytest.mark.parametrize("hook", [Index, Float, lambda e: [1, Index(e)], lambda e: (2.5, Float(e))])
 def test_interrupts_and_fatal_errors_from_conversion_hooks_propagate(hook, error):

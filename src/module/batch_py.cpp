@@ -2,6 +2,7 @@
 // reads or builds a Python object runs with the interpreter lock; the engine
 // runs without it.
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "module/args.h"
@@ -13,14 +14,31 @@ namespace module {
 
 namespace {
 
+// A spare buffer for the offsets snapshot, kept per thread between calls:
+// memory freshly mapped for a large snapshot costs a page fault per 512
+// series on every call. A call takes the spare (a call nested in it by a
+// conversion hook on the same thread finds none and allocates its own) and
+// puts its buffer back when it ends, unless the buffer is larger than is
+// worth keeping.
+thread_local std::vector<std::int64_t> SPARE_BOUNDS;
+constexpr std::size_t KEEP_BOUNDS = std::size_t{1} << 20;  // 8 MiB
+
 // The arrays and plan of one batch call, converted and checked.
 struct Batch {
     ArrayView values, offsets;
     // The offsets as checked. Another Python thread may write to the array
     // once the interpreter lock is released, so the rows read this copy.
-    std::vector<std::int64_t> bounds;
+    std::vector<std::int64_t> bounds = std::exchange(SPARE_BOUNDS, {});
     std::vector<PlanItem> plan;
     std::size_t width = 0;
+
+    Batch() = default;
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+    ~Batch() {
+        if (bounds.capacity() <= KEEP_BOUNDS && bounds.capacity() > SPARE_BOUNDS.capacity())
+            SPARE_BOUNDS = std::move(bounds);
+    }
 };
 
 // (list, n_series, width[, timings]) with the list built from `cells`.
