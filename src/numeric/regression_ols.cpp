@@ -1,24 +1,29 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 
 #include "numeric/regression.h"
+#include "numeric/householder_lanes.h"
 #include "numeric/regression_detail.h"
 
 namespace regression {
 
 namespace {
 
+using detail::apply_reflector;
+using detail::apply_reflectors;
+using detail::column_squares;
+using detail::divide_columns;
+using detail::predict_rows;
+using detail::Reflected;
+using detail::TILE;
+
 constexpr double EPS = 2.220446049250313e-16;  // double machine epsilon
 // A QR pivot within this many rounding units (scaled by m and the largest
 // pivot) of zero makes the triangle unsafe to invert.
 constexpr double QR_TOLERANCE_FACTOR = 100.0;
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-
-// The row loops below keep every sum in its defined order and let the
-// independent positions of a row (or the independent rows of a column) share
-// vector lanes; the wider instruction sets are picked at load time.
-#define SELQUOR_LANES __attribute__((target_clones("avx512f", "avx2", "default")))
 
 // Scaled coefficients and the diagonal of (Xs^T Xs)^-1 of one solution path.
 struct Solution {
@@ -37,77 +42,106 @@ bool all_finite(std::span<const double> x) {
 // first k columns of this factorisation are, bit for bit, the factorisation
 // of the first k columns alone: one pass serves every leading column set.
 //
-// Rows are contiguous, so each pass over the rows updates all the trailing
-// columns at once (independent accumulators, each summed in row order), and
-// the squared norm of the next column is summed while its rows are updated.
+// The columns are stored in tiles of TILE (rows of TILE doubles) and
+// factored tile by tile: a tile first takes every earlier reflection, then
+// reflects its own columns. Each column sees exactly the operations of the
+// column-by-column algorithm in the same order, but a tile stays in cache
+// while all its reflections pass over it, and one pass over its rows serves
+// all its columns. The squared norm of the next column is summed in the same
+// pass that updates it.
 struct Householder {
-    std::vector<double> a;  // m x (k + 1), row-major; column k is the target
-    std::size_t m = 0, k = 0, w = 0;
-    std::size_t done = 0;  // columns reflected before the first that cannot be
+    std::vector<double> tiles;  // tile t: m rows of TILE doubles, columns t*TILE ..
+    std::size_t m = 0, k = 0;
+    std::size_t done = 0;      // columns reflected before the first that cannot be
+    std::vector<double> nrm;  // the divisor of each column (1.0 past column k - 1)
 
-    double at(std::size_t i, std::size_t j) const { return a[i * w + j]; }
-    double b(std::size_t i) const { return a[i * w + k]; }
+    double at(std::size_t i, std::size_t j) const { return tiles[(j / TILE) * m * TILE + i * TILE + j % TILE]; }
+    double b(std::size_t i) const { return at(i, k); }
 };
 
-SELQUOR_LANES Householder factor(const Matrix& xs, std::span<const double> y) {
+// Scales the columns of x to unit norm (nrm: the divisors) and factors the
+// scaled design.
+Householder factor(const Matrix& x, std::span<const double> y) {
     Householder h;
-    h.m = xs.rows;
-    h.k = xs.cols;
-    h.w = h.k + 1;
-    const std::size_t m = h.m, k = h.k, w = h.w;
-    h.a.resize(m * w);
+    const std::size_t m = x.rows, k = x.cols, ntiles = (k + 1 + TILE - 1) / TILE;
+    h.m = m;
+    h.k = k;
+    h.tiles.assign(ntiles * m * TILE, 0.0);
+    auto tile = [&](std::size_t t) { return h.tiles.data() + t * m * TILE; };
     for (std::size_t i = 0; i < m; ++i) {
-        std::copy_n(xs.data.data() + i * k, k, h.a.data() + i * w);
-        h.a[i * w + k] = y[i];
+        const double* const row = x.data.data() + i * k;
+        for (std::size_t t = 0; t * TILE < k; ++t)
+            std::copy_n(row + t * TILE, std::min(TILE, k - t * TILE), tile(t) + i * TILE);
+        tile(k / TILE)[i * TILE + k % TILE] = y[i];
     }
-    double* const a = h.a.data();
-    std::vector<double> v(m), dot(w), f(w);
-
-    double nrm2 = 0.0;  // of column p over rows p .. m-1
-    if (k > 0)
-        for (std::size_t i = 0; i < m; ++i) nrm2 += a[i * w] * a[i * w];
-    for (std::size_t p = 0; p < k; ++p) {
-        const double nrm = std::sqrt(nrm2);
-        if (nrm2 == 0.0 || !std::isfinite(nrm)) {
-            h.done = p;
-            return h;
+    // Unit-norm columns make the rank tolerances scale-free; a column with
+    // no finite positive norm is left as it is. The target (and the padding)
+    // is divided by 1.0, which leaves it unchanged.
+    h.nrm.assign(ntiles * TILE, 1.0);
+    for (std::size_t t = 0; t < ntiles; ++t) {
+        double ss[TILE];
+        column_squares(tile(t), m, ss);
+        for (std::size_t c = 0; c < TILE && t * TILE + c < k; ++c) {
+            const double root = std::sqrt(ss[c]);
+            h.nrm[t * TILE + c] = (!std::isfinite(root) || ss[c] == 0.0) ? 1.0 : root;
         }
-        const double alpha = a[p * w + p] > 0.0 ? -nrm : nrm;
-        for (std::size_t i = p; i < m; ++i) v[i] = a[i * w + p];
-        v[p] = v[p] - alpha;
-
-        // dot_j = A[p,j] v[p] + sum over i > p of v[i] A[i,j], for every
-        // trailing column and the target (whose sum from -0.0 starts with
-        // the same product), with |v|^2 from -0.0 in the same pass.
-        const std::size_t cols = w - p;
-        double* const dp = dot.data() + p;
-        const double* const rowp = a + p * w + p;
-        double vn = -0.0;
-        vn += v[p] * v[p];
-        for (std::size_t j = 0; j < cols; ++j) dp[j] = rowp[j] * v[p];
-        for (std::size_t i = p + 1; i < m; ++i) {
-            const double vi = v[i];
-            const double* const row = a + i * w + p;
-            for (std::size_t j = 0; j < cols; ++j) dp[j] += vi * row[j];
-            vn += vi * vi;
-        }
-
-        double next = 0.0;  // the squared norm of column p + 1 below row p
-        if (vn > 0.0) {
-            double* const fp = f.data() + p;
-            for (std::size_t j = 0; j < cols; ++j) fp[j] = (dp[j] + dp[j]) / vn;
-            for (std::size_t i = p; i < m; ++i) {
-                const double vi = v[i];
-                double* const row = a + i * w + p;
-                for (std::size_t j = 0; j < cols; ++j) row[j] = row[j] - vi * fp[j];
-                if (i > p && p + 1 < k) next += row[1] * row[1];
-            }
-        } else if (p + 1 < k) {
-            for (std::size_t i = p + 1; i < m; ++i) next += a[i * w + p + 1] * a[i * w + p + 1];
-        }
-        nrm2 = next;
+        divide_columns(tile(t), m, h.nrm.data() + t * TILE);
     }
+    // Every reflection's v, from its own row on (rows above are never read).
+    const auto vs_store = std::make_unique_for_overwrite<double[]>(m * k);
+    double* const vs = vs_store.get();
+    std::vector<double> vn(k);
+    std::vector<char> applied(k, 0);
+    bool escaped = false;
     h.done = k;
+    for (std::size_t t = 0; t < ntiles; ++t) {
+        const std::size_t start = t * TILE;
+        // After an escape only the target's tile is still needed.
+        if (escaped && t + 1 < ntiles) continue;
+        double* const a = tile(t);
+        // The norm of the tile's first column is summed while the last
+        // earlier reflection updates it.
+        const bool factor_own = !escaped && start < k;
+        std::vector<std::size_t> earlier;
+        for (std::size_t p = 0; p < std::min(start, h.done); ++p)
+            if (applied[p]) earlier.push_back(p);
+        const bool have_norm_first = factor_own && !earlier.empty() && earlier.back() + 1 == start;
+        double nrm2 = apply_reflectors(a, m, earlier.data(), earlier.size(), vs, vn.data(),
+                                       have_norm_first ? 0 : TILE,
+                                       have_norm_first ? vs + start * m : nullptr);
+        bool have_norm = have_norm_first;
+        if (!factor_own) continue;
+        for (std::size_t p = start; p < std::min(start + TILE, k); ++p) {
+            const std::size_t c = p - start;
+            // v starts as the column from row p: copied with its norm, or
+            // already written by the update that the norm came from.
+            double* const v = vs + p * m;
+            if (!have_norm) {
+                nrm2 = 0.0;
+                for (std::size_t i = p; i < m; ++i) {
+                    v[i] = a[i * TILE + c];
+                    nrm2 += v[i] * v[i];
+                }
+            }
+            have_norm = false;
+            const double nrm = std::sqrt(nrm2);
+            if (nrm2 == 0.0 || !std::isfinite(nrm)) {
+                h.done = p;
+                escaped = true;
+                break;
+            }
+            const double alpha = a[p * TILE + c] > 0.0 ? -nrm : nrm;
+            v[p] = a[p * TILE + c] - alpha;
+            const std::size_t next_col = p + 1 < k && c + 1 < TILE ? c + 1 : TILE;
+            const Reflected r = apply_reflector(a, m, p, v, 0.0, true, next_col, v + m);
+            vn[p] = r.vn;
+            applied[p] = r.applied;
+            if (r.applied && next_col < TILE) {
+                nrm2 = r.next_norm2;
+                have_norm = true;
+            }
+        }
+    }
     return h;
 }
 
@@ -136,67 +170,50 @@ std::optional<Solution> solve_svd(const Matrix& xs, std::span<const double> y) {
     return out;
 }
 
-// x with every column divided by its norm (sum of squares from -0.0, rows in
-// order), or by 1.0 where that norm is 0 or not finite; the divisors go to nrm.
-SELQUOR_LANES Matrix unit_columns(const Matrix& x, std::span<double> nrm) {
-    const std::size_t m = x.rows, k = x.cols;
-    std::fill(nrm.begin(), nrm.end(), -0.0);
-    for (std::size_t i = 0; i < m; ++i) {
-        const double* const row = x.data.data() + i * k;
-        for (std::size_t j = 0; j < k; ++j) nrm[j] += row[j] * row[j];
-    }
-    for (double& s : nrm) {
-        const double root = std::sqrt(s);
-        s = (!std::isfinite(root) || s == 0.0) ? 1.0 : root;
-    }
-    Matrix xs{std::vector<double>(m * k), m, k};
-    for (std::size_t i = 0; i < m; ++i) {
-        const double* const row = x.data.data() + i * k;
-        double* const out = xs.data.data() + i * k;
-        for (std::size_t j = 0; j < k; ++j) out[j] = row[j] / nrm[j];
-    }
-    return xs;
-}
-
-// The first k columns of a.
-Matrix leading_columns(const Matrix& a, std::size_t k) {
-    Matrix out{std::vector<double>(a.rows * k), a.rows, k};
-    for (std::size_t i = 0; i < a.rows; ++i) std::copy_n(a.data.data() + i * a.cols, k, out.data.data() + i * k);
+// The first k columns of x, each divided by its norm.
+Matrix scaled_columns(const Matrix& x, std::span<const double> nrm, std::size_t k) {
+    Matrix out{std::vector<double>(x.rows * k), x.rows, k};
+    for (std::size_t i = 0; i < x.rows; ++i)
+        for (std::size_t j = 0; j < k; ++j) out(i, j) = x(i, j) / nrm[j];
     return out;
 }
 
 // The residual sum of squares of every fit, rows in order: each row's
 // prediction is summed over the columns in order, many rows at a time from
 // a column-major block (independent sums), then the squares are added row by
-// row.
-SELQUOR_LANES void fill_ssr(const Matrix& x, std::span<const double> y, std::vector<std::optional<OlsFit>>& fits) {
-    constexpr std::size_t BLOCK = 256;
+// row, a few fits side by side.
+void fill_ssr(const Matrix& x, std::span<const double> y, std::vector<std::optional<OlsFit>>& fits) {
+    constexpr std::size_t BLOCK = 64, GROUP = 4;
     const std::size_t m = x.rows, kmax = x.cols;
-    std::vector<double> block(BLOCK * kmax), pred(BLOCK);
-    std::vector<double> ssr(fits.size(), 0.0);
+    std::vector<std::size_t> live;
+    for (std::size_t c = 0; c < fits.size(); ++c)
+        if (fits[c]) live.push_back(c);
+    std::vector<double> block(BLOCK * kmax), pred(GROUP * BLOCK), ssr(live.size(), 0.0);
     for (std::size_t i0 = 0; i0 < m; i0 += BLOCK) {
         const std::size_t len = std::min(BLOCK, m - i0);
-        for (std::size_t r = 0; r < len; ++r)
-            for (std::size_t j = 0; j < kmax; ++j) block[j * BLOCK + r] = x(i0 + r, j);
-        for (std::size_t c = 0; c < fits.size(); ++c) {
-            if (!fits[c]) continue;
-            const std::vector<double>& params = fits[c]->params;
-            std::fill_n(pred.begin(), len, 0.0);
-            for (std::size_t j = 0; j < params.size(); ++j) {
-                const double pj = params[j];
-                const double* const col = block.data() + j * BLOCK;
-                for (std::size_t r = 0; r < len; ++r) pred[r] += col[r] * pj;
+        for (std::size_t r = 0; r < len; ++r) {
+            const double* const row = x.data.data() + (i0 + r) * kmax;
+            for (std::size_t j = 0; j < kmax; ++j) block[j * BLOCK + r] = row[j];
+        }
+        for (std::size_t g0 = 0; g0 < live.size(); g0 += GROUP) {
+            const std::size_t g_len = std::min(GROUP, live.size() - g0);
+            for (std::size_t g = 0; g < g_len; ++g) {
+                const std::vector<double>& params = fits[live[g0 + g]]->params;
+                predict_rows(block.data(), BLOCK, len, params.data(), params.size(), pred.data() + g * BLOCK);
             }
-            double s = ssr[c];
+            double s[GROUP];
+            for (std::size_t g = 0; g < GROUP; ++g) s[g] = g < g_len ? ssr[g0 + g] : 0.0;
             for (std::size_t r = 0; r < len; ++r) {
-                const double res = y[i0 + r] - pred[r];
-                s = s + res * res;
+                const double yr = y[i0 + r];
+                for (std::size_t g = 0; g < GROUP; ++g) {
+                    const double res = yr - pred[g * BLOCK + r];
+                    s[g] = s[g] + res * res;
+                }
             }
-            ssr[c] = s;
+            for (std::size_t g = 0; g < g_len; ++g) ssr[g0 + g] = s[g];
         }
     }
-    for (std::size_t c = 0; c < fits.size(); ++c)
-        if (fits[c]) fits[c]->ssr = ssr[c];
+    for (std::size_t c = 0; c < live.size(); ++c) fits[live[c]]->ssr = ssr[c];
 }
 
 // The sample counts and the t-values of a fit whose ssr is already set.
@@ -226,11 +243,10 @@ std::vector<std::optional<OlsFit>> ols_nested(const Matrix& x, std::span<const d
     // Unit-norm columns make the rank tolerances scale-free; a column with no
     // finite positive norm is left as it is. A column's norm does not depend
     // on the other columns, so every leading set shares these.
-    std::vector<double> nrm(kmax);
-    const Matrix xs = unit_columns(x, nrm);
 
     // QR needs at least as many rows as columns.
-    const Householder h = factor(xs, y);
+    const Householder h = factor(x, y);
+    const std::span<const double> nrm(h.nrm.data(), kmax);
     const std::size_t qr_cols = std::min(h.done, m);
 
     // R^-1 of the reflected triangle: its leading k x k block is the inverse
@@ -275,7 +291,7 @@ std::vector<std::optional<OlsFit>> ols_nested(const Matrix& x, std::span<const d
             sol.rank = k;
         }
         if (!qr) {
-            auto svd = solve_svd(k == kmax ? xs : leading_columns(xs, k), y);
+            auto svd = solve_svd(scaled_columns(x, nrm, k), y);
             if (!svd) continue;
             sol = std::move(*svd);
         }
