@@ -1,5 +1,6 @@
 #include "numeric/adf.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -63,25 +64,157 @@ AdfTest::AdfTest(std::span<const double> x) : x_(x) {
 // Every candidate shares the N - maxlag rows of the lag matrix of lag
 // maxlag; the candidate with j lags has the columns [1, level, dx lagged 1 ..
 // j], so the candidates are the leading column sets of the widest one.
-const std::vector<std::optional<AdfTest::Candidate>>& AdfTest::candidates() {
-    if (candidates_) return *candidates_;
+const Matrix& AdfTest::design() {
+    if (design_) return *design_;
     const std::size_t big_n = dx_.size(), lag = maxlag_, rows = big_n - lag, cols = lag + 2;
-    Matrix design{std::vector<double>(rows * cols), rows, cols};
-    std::vector<double> target(rows);
+    Matrix& d = design_.emplace(Matrix{std::vector<double>(rows * cols), rows, cols});
+    target_.resize(rows);
     for (std::size_t r = 0; r < rows; ++r) {
-        double* const row = design.data.data() + r * cols;
+        double* const row = d.data.data() + r * cols;
         row[0] = 1.0;
         row[1] = x_[lag + r];
         for (std::size_t l = 1; l <= lag; ++l) row[1 + l] = dx_[lag + r - l];
-        target[r] = dx_[lag + r];
+        target_[r] = dx_[lag + r];
     }
-    const auto fits = ols_nested(design, target, 2);
+    return d;
+}
+
+const std::vector<std::optional<AdfTest::Candidate>>& AdfTest::candidates() {
+    if (candidates_) return *candidates_;
+    const Matrix& x = design();  // fills target_ too
+    const auto fits = ols_nested(x, target_, 2);
     std::vector<std::optional<Candidate>> out(fits.size());
     for (std::size_t j = 0; j < fits.size(); ++j)
         if (fits[j])
             out[j] = Candidate{fits[j]->ssr, static_cast<double>(fits[j]->nobs), static_cast<double>(fits[j]->rank),
                                fits[j]->tvalues.back()};
     return candidates_.emplace(std::move(out));
+}
+
+// The normal equations of the unit-norm scaled design, G = Xs^T Xs, solved
+// by Cholesky: with z = L^-1 Xs^T y, the candidate with the first k columns
+// leaves ssr_k = y^T y - (z_0^2 + ... + z_{k-1}^2). Its error is bounded by
+// the condition of G (at most k trace(G^-1), as the columns have unit norm)
+// times the rounding of the sums, with a wide safety factor; a design
+// conditioned worse than 1e8 is not screened. Below that bound every exact
+// fit takes the QR path (rank k, no candidate fails).
+const std::optional<AdfTest::Screen>& AdfTest::screen() {
+    if (screen_) return *screen_;
+    auto& out = screen_.emplace();
+    // The rows of the search design, [1, level, dx lagged 1 .. maxlag], are
+    // read straight from the series.
+    const std::size_t lag = maxlag_, m = dx_.size() - lag, k = lag + 2;
+    // G and X^T y, the target as column k of an extended G; four rows at a
+    // time (the order of these sums is free).
+    const std::size_t w = k + 1;
+    std::vector<double> ext(4 * w), ge(w * w, 0.0);
+    std::size_t i = 0;
+    for (; i < m; i += 4) {
+        const std::size_t len = std::min<std::size_t>(4, m - i);
+        std::fill(ext.begin(), ext.end(), 0.0);
+        for (std::size_t r = 0; r < len; ++r) {
+            double* const row = ext.data() + r * w;
+            const std::size_t at = lag + i + r;
+            row[0] = 1.0;
+            row[1] = x_[at];
+            for (std::size_t l = 1; l <= lag; ++l) row[1 + l] = dx_[at - l];
+            row[k] = dx_[at];
+        }
+        const double *r0 = ext.data(), *r1 = r0 + w, *r2 = r1 + w, *r3 = r2 + w;
+        for (std::size_t a = 0; a < w; ++a) {
+            double* const ga = ge.data() + a * w;
+            const double a0 = r0[a], a1 = r1[a], a2 = r2[a], a3 = r3[a];
+            for (std::size_t b = a; b < w; ++b) ga[b] += (a0 * r0[b] + a1 * r1[b]) + (a2 * r2[b] + a3 * r3[b]);
+        }
+    }
+    std::vector<double> g(k * k), xy(k);
+    for (std::size_t a = 0; a < k; ++a) {
+        for (std::size_t b = a; b < k; ++b) g[a * k + b] = ge[a * w + b];
+        xy[a] = ge[a * w + k];
+    }
+    const double yy = ge[k * w + k];
+    std::vector<double> scale(k);
+    for (std::size_t a = 0; a < k; ++a) {
+        if (!(g[a * k + a] > 0.0) || !std::isfinite(g[a * k + a])) return out;
+        scale[a] = 1.0 / std::sqrt(g[a * k + a]);
+    }
+    if (!(yy > 0.0) || !std::isfinite(yy)) return out;
+    // Cholesky of the scaled G, in place in the lower triangle of l.
+    std::vector<double> l(k * k, 0.0);
+    for (std::size_t a = 0; a < k; ++a)
+        for (std::size_t b = 0; b <= a; ++b) {
+            double v = g[b * k + a] * scale[a] * scale[b];
+            for (std::size_t c = 0; c < b; ++c) v -= l[a * k + c] * l[b * k + c];
+            if (a == b) {
+                if (!(v > 0.0)) return out;
+                l[a * k + a] = std::sqrt(v);
+            } else {
+                l[a * k + b] = v / l[b * k + b];
+            }
+        }
+    // z = L^-1 Xs^T y and the squared Frobenius norm of L^-1 (trace of G^-1).
+    std::vector<double> z(k), inv(k * k, 0.0);
+    for (std::size_t a = 0; a < k; ++a) {
+        double v = xy[a] * scale[a];
+        for (std::size_t c = 0; c < a; ++c) v -= l[a * k + c] * z[c];
+        z[a] = v / l[a * k + a];
+    }
+    double trace_inv = 0.0;
+    for (std::size_t b = 0; b < k; ++b) {
+        inv[b * k + b] = 1.0 / l[b * k + b];
+        for (std::size_t a = b + 1; a < k; ++a) {
+            double v = 0.0;
+            for (std::size_t c = b; c < a; ++c) v -= l[a * k + c] * inv[c * k + b];
+            inv[a * k + b] = v / l[a * k + a];
+        }
+        for (std::size_t a = b; a < k; ++a) trace_inv += inv[a * k + b] * inv[a * k + b];
+    }
+    const double kappa = static_cast<double>(k) * trace_inv;
+    if (!std::isfinite(kappa) || kappa > 1e8) return out;
+    constexpr double EPS = 2.220446049250313e-16;
+    const double md = static_cast<double>(m), kd = static_cast<double>(k);
+    // Forming G errs by at most m eps per entry (unit columns), K m eps in
+    // norm; the quadratic form z^T z = g^T G^-1 g moves by at most that
+    // times |G^-1| yy <= (kappa / K) yy, Cholesky and the solve add K^2 eps,
+    // y^T y itself m eps. Ten times the sum, for second-order terms.
+    const double err = 40.0 * EPS * (md + kd * kd) * (kappa + 1.0) * yy;
+    Screen sc;
+    double zz = 0.0;
+    for (std::size_t a = 0; a < k; ++a) {
+        zz += z[a] * z[a];
+        if (a < 1) continue;  // candidates have at least two columns
+        const double ssr = yy - zz;
+        // An ssr that the bound cannot separate from 0 could be an exact fit.
+        if (!(ssr > 2.0 * err)) return out;
+        sc.ssr.push_back(ssr);
+        sc.err.push_back(err);
+    }
+    out = std::move(sc);
+    return out;
+}
+
+// The first strict minimum of the criterion over the candidates, when the
+// screen shows that only one candidate can be it.
+std::optional<std::size_t> AdfTest::screened_lag(bool bic) {
+    const auto& sc = screen();
+    if (!sc) return std::nullopt;
+    const std::size_t count = sc->ssr.size();
+    const double nobs = static_cast<double>(dx_.size() - maxlag_);
+    std::vector<double> crit(count), slack(count);
+    std::size_t best = 0;
+    for (std::size_t j = 0; j < count; ++j) {
+        const double rank = static_cast<double>(j + 2), ssr = sc->ssr[j];
+        const double m2llf = 2.0 * ((nobs * 0.5) * ((std::log(ssr / nobs) + LN_2PI) + 1.0));
+        crit[j] = bic ? rank * std::log(nobs) + m2llf : (rank + rank) + m2llf;
+        // |d crit| <= nobs |d ssr| / ssr, with |d ssr| <= err <= ssr / 2;
+        // doubled, plus the rounding of the criterion itself.
+        slack[j] = 2.0 * nobs * (2.0 * sc->err[j] / ssr) + 1e-9 * (std::fabs(crit[j]) + 1.0);
+        if (!std::isfinite(crit[j])) return std::nullopt;
+        if (crit[j] < crit[best]) best = j;
+    }
+    for (std::size_t j = 0; j < count; ++j)
+        if (j != best && crit[j] - slack[j] <= crit[best] + slack[best]) return std::nullopt;
+    return best;
 }
 
 // The regression with `lag` lagged differences on its own N - lag rows, the
@@ -115,6 +248,10 @@ AdfResult AdfTest::run(std::string_view autolag) {
         case Mode::Fixed: used = maxlag_; break;
         case Mode::Aic:
         case Mode::Bic: {
+            if (const auto lag = screened_lag(*mode == Mode::Bic)) {
+                used = *lag;
+                break;
+            }
             // The first strict minimum; a NaN criterion never wins and
             // nothing beats an exact fit's -inf.
             double best = std::numeric_limits<double>::infinity();

@@ -26,6 +26,11 @@ struct AdfResult {
 // factorisation serves them all, and "aic", "bic" and "t-stat" all read the
 // same fits) and the final fit of every used lag. Every result is exactly
 // what adfuller gives for the same mode.
+//
+// The information criteria first rank the candidates by residual sums of
+// squares from the normal equations (one cheap pass, with a bound on their
+// error); when that leaves a single candidate that can be the first
+// minimum, it is the one the exact fits would choose, and they are not run.
 class AdfTest {
 public:
     explicit AdfTest(std::span<const double> x);
@@ -42,14 +47,26 @@ private:
     struct Candidate {
         double ssr, nobs, rank, last_t;
     };
+    // Residual sums of squares of every candidate from the normal equations
+    // of the widest one, each with a bound on its distance from the exact
+    // fit's ssr; nothing when the design is too ill-conditioned to bound.
+    struct Screen {
+        std::vector<double> ssr, err;
+    };
+    const Matrix& design();
     const std::vector<std::optional<Candidate>>& candidates();
+    const std::optional<Screen>& screen();
+    std::optional<std::size_t> screened_lag(bool bic);
     AdfResult final_fit(std::size_t lag);
 
     std::span<const double> x_;
     bool testable_ = false;
     std::vector<double> dx_;
     std::size_t maxlag_ = 0;
+    std::optional<Matrix> design_;
+    std::vector<double> target_;
     std::optional<std::vector<std::optional<Candidate>>> candidates_;
+    std::optional<std::optional<Screen>> screen_;
     std::map<std::size_t, AdfResult> finals_;
 };
 

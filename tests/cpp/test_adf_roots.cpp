@@ -136,3 +136,53 @@ TEST(PolyRoots, RootsInStartingOrderThenExactZeros) {
     // A root that is not finite makes the largest real part NaN.
     EXPECT_TRUE(std::isnan(regression::largest_real_part(Roots{{1.0, 0.0}, {NaN, 0.0}})));
 }
+
+TEST(Adf, ScreenedLagSearchChoosesWhatTheExactFitsChoose) {
+    // The exact rule on the exact candidate fits (the search design built here
+    // from its definition), against the test's used lag, over many series.
+    std::mt19937_64 gen(11);
+    std::normal_distribution<double> normal;
+    int compared = 0;
+    for (int trial = 0; trial < 120; ++trial) {
+        const std::size_t n = std::vector<std::size_t>{10, 30, 100, 400, 1500}[trial % 5];
+        std::vector<double> x(n);
+        double level = 0.0, prev = 0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double e = normal(gen);
+            switch (trial % 4) {
+                case 0: level += e; break;                               // random walk
+                case 1: level = 0.6 * level - 0.3 * prev + e; break;     // AR(2)
+                case 2: level += 0.05 + e; break;                        // drifting walk
+                default: level = 0.95 * level + e; break;                // near unit root
+            }
+            prev = x[i] = level;
+        }
+        if (trial % 7 == 3)
+            for (double& v : x) v += 1e4;  // the constant and the level nearly collinear
+        const std::size_t maxlag = std::min<std::size_t>(n / 2 - 2, std::ceil(12.0 * std::pow(n / 100.0, 0.25)));
+        const std::size_t rows = n - 1 - maxlag;
+        Matrix design{{}, rows, maxlag + 2};
+        Vec y(rows);
+        for (std::size_t r = 0; r < rows; ++r) {
+            design.data.push_back(1.0);
+            design.data.push_back(x[maxlag + r]);
+            for (std::size_t l = 1; l <= maxlag; ++l) design.data.push_back(x[maxlag + r - l + 1] - x[maxlag + r - l]);
+            y[r] = x[maxlag + r + 1] - x[maxlag + r];
+        }
+        const auto fits = regression::ols_nested(design, y, 2);
+        for (const bool bic : {false, true}) {
+            double best = INFINITY;
+            std::size_t lag = 0;
+            for (std::size_t j = 0; j < fits.size(); ++j) {
+                if (!fits[j]) continue;
+                const double nobs = double(fits[j]->nobs), rank = double(fits[j]->rank), ssr = fits[j]->ssr;
+                const double m2llf = 2.0 * ((nobs * 0.5) * ((std::log(ssr / nobs) + 1.8378770664093453) + 1.0));
+                const double crit = ssr <= 0.0 ? -INFINITY : bic ? rank * std::log(nobs) + m2llf : 2 * rank + m2llf;
+                if (crit < best) best = crit, lag = j;
+            }
+            EXPECT_EQ(regression::adfuller(x, bic ? "BIC" : "AIC").usedlag, double(lag)) << "trial " << trial;
+            ++compared;
+        }
+    }
+    EXPECT_EQ(compared, 240);
+}
