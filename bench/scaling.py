@@ -88,6 +88,16 @@ CASES: list[tuple[str, list[dict]]] = [
     ("binned_entropy", [{"max_bins": 2**62}]),  # occupied bins only
     ("permutation_entropy", [{"tau": 1, "dimension": d} for d in (3, 4, 5, 6, 7)]),
     ("lempel_ziv_complexity", [{"bins": b} for b in (2, 3, 5, 10, 100)]),
+    # Trend and regression. The unit-root test's lag bound grows as n^(1/4)
+    # and its search costs O(n maxlag^2); ar_coefficient and the drift
+    # polynomial are O(n k^2) and O(n log n); the rest are linear.
+    ("linear_trend", [{"attr": a} for a in ("slope", "intercept", "rvalue", "pvalue", "stderr")]),
+    ("agg_linear_trend", common.PARAMS["agg_linear_trend"]),
+    ("ar_coefficient", common.PARAMS["ar_coefficient"]),
+    ("augmented_dickey_fuller", common.PARAMS["augmented_dickey_fuller"]),
+    ("augmented_dickey_fuller", [{"attr": "teststat", "autolag": m} for m in ("AIC", "BIC", "t-stat", None)]),
+    ("friedrich_coefficients", common.PARAMS["friedrich_coefficients"]),
+    ("max_langevin_fixed_point", common.PARAMS["max_langevin_fixed_point"]),
 ]
 
 
