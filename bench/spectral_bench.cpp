@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     }
     std::fclose(f);
 
-    std::vector<spectral::Complex> bins = spectral::rfft(x);  // plans made before timing
+    spectral::Spectrum bins = spectral::rfft(x);  // plans made before timing
     std::vector<double> psd = spectral::welch_psd(x);
     const auto [rb, rm] = time_calls(repeats, [&] { bins = spectral::rfft(x); });
     const auto [wb, wm] = time_calls(repeats, [&] { psd = spectral::welch_psd(x); });

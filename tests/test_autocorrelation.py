@@ -26,6 +26,13 @@ def test_autocorrelation_matches_the_direct_sum(x):
     np.testing.assert_allclose(got, [direct_autocorrelation(x, k) for k in lags], rtol=1e-10, atol=1e-13)
 
 
+def test_autocorrelation_sets_evaluated_together_give_each_set_alone_bits():
+    lags = [7, 0, 1, 299, 3, -1, 2, 5, 1, 150, 4]
+    together = run("autocorrelation", WALK, *({"lag": k} for k in lags))
+    alone = [run("autocorrelation", WALK, {"lag": k})[0] for k in lags]
+    np.testing.assert_array_equal(np.array(together).view(np.int64), np.array(alone).view(np.int64))
+
+
 @pytest.mark.parametrize("x, lag, want", [
     ([1, 2, 3], 1, 0.0),
     ([1, 2, 3], -1, 0.0),        # S = -1 + 0 + 1

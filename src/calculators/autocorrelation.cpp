@@ -60,9 +60,64 @@ double autocorrelation_at(SeriesContext& c, std::int64_t lag) {
     return s / divisor;
 }
 
+// Lags summed in one pass over the deviations.
+constexpr std::size_t LANES = 8;
+
+// Sums of d_{i+k} d_i over i < n - k for LANES lags in one pass: independent
+// chains, each still adding its own terms in index order (the bits of
+// autocorrelation_at's loop, without its one-add-at-a-time latency).
+void lagged_products(std::span<const double> d, const std::uint64_t (&lag)[LANES], double (&sum)[LANES]) {
+    const std::size_t n = d.size();
+    const std::uint64_t longest = *std::max_element(lag, lag + LANES);
+    // Named accumulators stay in registers (an indexed array would not).
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0, s4 = 0.0, s5 = 0.0, s6 = 0.0, s7 = 0.0;
+    std::size_t i = 0;
+    for (; i + longest < n; ++i) {
+        const double di = d[i];
+        s0 += d[i + lag[0]] * di;
+        s1 += d[i + lag[1]] * di;
+        s2 += d[i + lag[2]] * di;
+        s3 += d[i + lag[3]] * di;
+        s4 += d[i + lag[4]] * di;
+        s5 += d[i + lag[5]] * di;
+        s6 += d[i + lag[6]] * di;
+        s7 += d[i + lag[7]] * di;
+    }
+    const double s[LANES] = {s0, s1, s2, s3, s4, s5, s6, s7};
+    for (std::size_t k = 0; k < LANES; ++k) {
+        double t = s[k];
+        for (std::size_t j = i; j + lag[k] < n; ++j) t += d[j + lag[k]] * d[j];
+        sum[k] = t;
+    }
+}
+
 Values autocorrelation(SeriesContext& c, ParamSets params) {
     Values out(params.size());
-    for (std::size_t i = 0; i < params.size(); ++i) out[i] = autocorrelation_at(c, helpers::int_param(params[i], "lag"));
+    const std::size_t n = c.size();
+    // Sets with a lag in [0, n) on a series with spread share the
+    // deviations and run in groups of LANES; the rest answer on their own.
+    std::vector<std::size_t> shared;
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        const std::int64_t lag = helpers::int_param(params[i], "lag");
+        if (lag >= 0 && static_cast<std::uint64_t>(lag) < n && std::fabs(c.variance()) > 1e-8)
+            shared.push_back(i);
+        else
+            out[i] = autocorrelation_at(c, lag);
+    }
+    if (shared.empty()) return out;
+    const Series x = c.x();
+    const double m = c.mean(), v = c.variance();
+    std::vector<double> d(n);
+    for (std::size_t i = 0; i < n; ++i) d[i] = x[i] - m;
+    for (std::size_t g = 0; g < shared.size(); g += LANES) {
+        std::uint64_t lag[LANES];
+        for (std::size_t k = 0; k < LANES; ++k)  // a short group repeats its first lag
+            lag[k] = static_cast<std::uint64_t>(helpers::int_param(params[shared[g + (g + k < shared.size() ? k : 0)]], "lag"));
+        double sum[LANES];
+        lagged_products(d, lag, sum);
+        for (std::size_t k = 0; k < LANES && g + k < shared.size(); ++k)
+            out[shared[g + k]] = sum[k] / (v * static_cast<double>(n - lag[k]));
+    }
     return out;
 }
 

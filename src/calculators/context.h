@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "helpers/series.h"
+#include "numeric/spectral.h"
 
 namespace calculators {
 
@@ -72,7 +73,7 @@ private:
     std::optional<std::vector<double>> sorted_;
     std::optional<helpers::DistinctValues> distinct_;
     std::optional<double> sum_, mean_, variance_, energy_, abs_change_sum_, max_, min_;
-    std::optional<std::vector<std::complex<double>>> rfft_;
+    std::optional<spectral::Spectrum> rfft_;
     std::optional<std::vector<double>> acovf_, welch_;
 };
 

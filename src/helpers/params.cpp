@@ -3,6 +3,20 @@
 #include <cmath>
 #include <limits>
 
+void Params::set(std::string key, PVal value) {
+    if (const std::size_t i = position(key); i != NONE) {
+        entries_[i].second = std::move(value);
+        return;
+    }
+    entries_.emplace_back(std::move(key), std::move(value));
+    if (entries_.size() > SCAN) {
+        if (index_.empty())
+            for (std::size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].first, i);
+        else
+            index_.emplace(entries_.back().first, entries_.size() - 1);
+    }
+}
+
 std::vector<double> Params::floats(std::string_view key) const {
     const PVal* v = find(key);
     if (!v) return {};

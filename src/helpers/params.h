@@ -24,31 +24,54 @@ struct PVal {
     Tag tag() const { return static_cast<Tag>(v.index()); }
 };
 
-struct ParamKeyHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-};
-
 // One parameter set: key -> value, looked up by exact, case-sensitive text.
+//
+// Calculators read a few keys of every set for every series of a batch, so
+// lookups are kept cheap: the entries of a small set (a Python dict of a
+// handful of keys) are scanned in place, comparing lengths first; a set with
+// many keys also keeps a hash index.
 class Params {
 public:
-    using Map = std::unordered_map<std::string, PVal, ParamKeyHash, std::equal_to<>>;
-
     // Null when the key is absent.
     const PVal* find(std::string_view key) const {
-        auto it = map_.find(key);
-        return it == map_.end() ? nullptr : &it->second;
+        const std::size_t i = position(key);
+        return i == NONE ? nullptr : &entries_[i].second;
     }
     // A later insertion under an equal key replaces the earlier value.
-    void set(std::string key, PVal value) { map_.insert_or_assign(std::move(key), std::move(value)); }
-    std::size_t size() const { return map_.size(); }
+    void set(std::string key, PVal value);
+    std::size_t size() const { return entries_.size(); }
 
     // List reading: an IntList converted element by element, a FloatList
     // copied, anything else (or a missing key) an empty list.
     std::vector<double> floats(std::string_view key) const;
 
 private:
-    Map map_;
+    struct KeyHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    // Sets of more keys than this are looked up through index_.
+    static constexpr std::size_t SCAN = 8;
+    static constexpr std::size_t NONE = static_cast<std::size_t>(-1);
+
+    std::size_t position(std::string_view key) const {
+        if (!index_.empty()) {
+            const auto it = index_.find(key);
+            return it == index_.end() ? NONE : it->second;
+        }
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            const std::string& name = entries_[i].first;
+            if (name.size() != key.size()) continue;
+            // Keys are a few bytes: a byte loop beats a call to memcmp.
+            std::size_t j = 0;
+            while (j < key.size() && name[j] == key[j]) ++j;
+            if (j == key.size()) return i;
+        }
+        return NONE;
+    }
+
+    std::vector<std::pair<std::string, PVal>> entries_;
+    std::unordered_map<std::string, std::size_t, KeyHash, std::equal_to<>> index_;  // key -> position in entries_
 };
 
 namespace helpers {

@@ -18,6 +18,14 @@ constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
 }  // namespace
 
+void* aligned_alloc_bytes(std::size_t bytes) {
+    void* p = fftw_malloc(std::max<std::size_t>(bytes, 1));
+    if (!p) throw std::bad_alloc();
+    return p;
+}
+
+void aligned_free(void* p) noexcept { fftw_free(p); }
+
 // ---- Plans ----------------------------------------------------------------
 
 class Plan {
@@ -167,34 +175,28 @@ private:
     Scratch& s_;
 };
 
-// True when every element equals p[0] (false when p[0] is NaN). Blocks of
-// branch-free compares, one test per block.
-bool all_equal(const double* p, std::size_t n) {
-    const double a = p[0];
-    constexpr std::size_t BLOCK = 256;
-    for (std::size_t i = 0; i < n; i += BLOCK) {
-        const std::size_t end = std::min(n, i + BLOCK);
-        bool same = true;
-        for (std::size_t j = i; j < end; ++j) same &= (p[j] == a);
-        if (!same) return false;
-    }
-    return a == a;
-}
-
 // The mean to remove before a transform: the common value of a constant
-// run (so its deviations are exactly 0), else the rounded sum over n.
-double centre(const double* p, std::size_t n, double sum) {
-    return all_equal(p, n) ? p[0] : sum / static_cast<double>(n);
+// run (so its deviations are exactly 0), else the rounded sum over n. `sum`
+// receives the compensated sum (stats::sum) of the run.
+double centre(const double* p, std::size_t n, double& sum) {
+    const double first = p[0];
+    bool same = true;
+    // stats::sum itself, with the equality test riding along.
+    sum = stats::sum_of(n, [&](std::size_t i) {
+        same &= (p[i] == first);
+        return p[i];
+    });
+    return same && first == first ? first : sum / static_cast<double>(n);
 }
 
-// In place: buf (n reals, a scratch array) becomes its demeaned copy, and
-// out receives the n/2 + 1 bins of its transform with bin 0 the compensated
-// sum of the values it held. A non-finite mean is not removed.
-void rfft_in_place(const Plan& plan, double* buf, std::size_t n, fftw_complex* out) {
-    const double sum = stats::sum(Series(buf, n));
-    double mean = centre(buf, n, sum);
+// out <- the n/2 + 1 bins of the transform of src - mean, through buf (n
+// reals of scratch; may be src itself), with bin 0 the compensated sum of
+// src. A non-finite mean is not removed.
+void demeaned_rfft(const Plan& plan, const double* src, std::size_t n, double* buf, fftw_complex* out) {
+    double sum;
+    double mean = centre(src, n, sum);
     if (!std::isfinite(mean)) mean = 0.0;
-    for (std::size_t i = 0; i < n; ++i) buf[i] -= mean;
+    for (std::size_t i = 0; i < n; ++i) buf[i] = src[i] - mean;
     fftw_execute_dft_r2c(plan.plan, buf, out);
     out[0][0] = sum;
     out[0][1] = 0.0;
@@ -204,18 +206,13 @@ void rfft_in_place(const Plan& plan, double* buf, std::size_t n, fftw_complex* o
 
 // ---- One-sided FFT --------------------------------------------------------
 
-std::vector<Complex> rfft(Series x) {
+Spectrum rfft(Series x) {
     const std::size_t n = x.size();
     if (n == 0) return {};
-    const std::size_t bins = n / 2 + 1;
     const PlanRef plan = PLANNER.get(Direction::Forward, n);
     ScratchUse s;
-    double* buf = s->real.get(n);
-    fftw_complex* out = s->cplx.get(bins);
-    std::copy(x.begin(), x.end(), buf);
-    rfft_in_place(*plan, buf, n, out);
-    std::vector<Complex> result(bins);
-    for (std::size_t k = 0; k < bins; ++k) result[k] = Complex(out[k][0], out[k][1]);
+    Spectrum result(n / 2 + 1);
+    demeaned_rfft(*plan, x.data(), n, s->real.get(n), reinterpret_cast<fftw_complex*>(result.data()));
     return result;
 }
 
@@ -233,7 +230,8 @@ std::vector<double> acovf_adjusted(Series x, std::uint64_t nlags) {
     ScratchUse s;
     double* buf = s->real.get(m);
     fftw_complex* spec = s->cplx.get(m / 2 + 1);
-    const double mean = centre(x.data(), n, stats::sum(x));
+    double sum;
+    const double mean = centre(x.data(), n, sum);
     for (std::size_t i = 0; i < n; ++i) buf[i] = x[i] - mean;
     std::fill(buf + n, buf + m, 0.0);
     fftw_execute_dft_r2c(forward->plan, buf, spec);
@@ -337,9 +335,10 @@ std::vector<double> welch_psd(Series x) {
     std::vector<double> psd(nfreq, 0.0);
     for (std::size_t g = 0; g < nseg; ++g) {
         const double* src = x.data() + g * step;
-        const double mu = centre(src, nperseg, stats::sum(Series(src, nperseg)));
+        double sum;
+        const double mu = centre(src, nperseg, sum);
         for (std::size_t i = 0; i < nperseg; ++i) seg[i] = (src[i] - mu) * win.w[i];
-        rfft_in_place(*plan, seg, nperseg, bins);
+        demeaned_rfft(*plan, seg, nperseg, seg, bins);
         for (std::size_t k = 0; k < nfreq; ++k) {
             const double re = bins[k][0], im = bins[k][1];
             psd[k] = (re * re + im * im) * win.scale + psd[k];

@@ -30,6 +30,23 @@ namespace spectral {
 using Series = std::span<const double>;
 using Complex = std::complex<double>;
 
+// Storage with FFTW's SIMD alignment (fftw_malloc), so transforms write
+// straight into a result.
+void* aligned_alloc_bytes(std::size_t bytes);
+void aligned_free(void* p) noexcept;
+template <class T>
+struct AlignedAllocator {
+    using value_type = T;
+    AlignedAllocator() = default;
+    template <class U>
+    AlignedAllocator(const AlignedAllocator<U>&) {}
+    T* allocate(std::size_t n) { return static_cast<T*>(aligned_alloc_bytes(n * sizeof(T))); }
+    void deallocate(T* p, std::size_t) noexcept { aligned_free(p); }
+    template <class U>
+    bool operator==(const AlignedAllocator<U>&) const { return true; }
+};
+using Spectrum = std::vector<Complex, AlignedAllocator<Complex>>;
+
 // Real-to-complex forward transform of n reals to n/2 + 1 bins, or the
 // complex-to-real backward transform of n/2 + 1 bins to n reals (both
 // unnormalised).
@@ -82,7 +99,7 @@ extern Planner& PLANNER;
 // stats::sum(x) / n, or x_0 when every sample equals x_0 (so a constant
 // series has exactly zero bins past 0), and 0.0 when not finite. Empty for
 // an empty series.
-std::vector<Complex> rfft(Series x);
+Spectrum rfft(Series x);
 
 // Adjusted autocovariance acov_k = sum_i d_i d_{i+k} / (n - k) for lags
 // 0 .. min(nlags, n - 1), with d = x - mean (mean as in rfft, without the

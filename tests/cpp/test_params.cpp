@@ -75,3 +75,23 @@ TEST(ParamReaders, ListsConvertAndEverythingElseIsEmpty) {
         EXPECT_TRUE(with(v).floats("k").empty());
     EXPECT_TRUE(Params{}.floats("k").empty());
 }
+
+// Small sets are scanned, larger ones indexed: both find every key, miss
+// prefixes and other cases, and let a later value replace an earlier one,
+// in the original and in a copy.
+TEST(ParamSet, LookupAndReplacementAtEverySize) {
+    for (int keys : {1, 2, 8, 9, 40}) {
+        Params p;
+        for (int i = 0; i < keys; ++i) p.set("key" + std::to_string(i), PVal{std::int64_t{i}});
+        p.set("key0", PVal{std::int64_t{-7}});
+        const Params copy = p;
+        for (const Params* q : {static_cast<const Params*>(&p), &copy}) {
+            EXPECT_EQ(q->size(), static_cast<std::size_t>(keys));
+            EXPECT_EQ(helpers::int_param(*q, "key0"), -7);
+            for (int i = 1; i < keys; ++i) EXPECT_EQ(helpers::int_param(*q, "key" + std::to_string(i)), i);
+            EXPECT_EQ(q->find("key"), nullptr);
+            EXPECT_EQ(q->find("KEY0"), nullptr);
+            EXPECT_EQ(q->find("key0 "), nullptr);
+        }
+    }
+}

@@ -64,7 +64,7 @@ TEST(Rfft, DecisiveCases) {
     EXPECT_NEAR(f[1].real(), -2, 1e-15);
     EXPECT_NEAR(f[1].imag(), 2, 1e-15);
     EXPECT_NEAR(f[2].real(), -2, 1e-15);
-    EXPECT_EQ(spectral::rfft(std::vector<double>{5}), (std::vector<spectral::Complex>{{5, 0}}));
+    EXPECT_EQ(spectral::rfft(std::vector<double>{5}), (spectral::Spectrum{{5, 0}}));
     EXPECT_TRUE(spectral::rfft(std::vector<double>{}).empty());
     // A non-finite mean is not removed: bin 0 is the sum, the others are not finite.
     const auto g = spectral::rfft(std::vector<double>{1, INF, 2, 3});
