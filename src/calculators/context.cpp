@@ -57,11 +57,11 @@ double SeriesContext::min() {
 }
 
 std::span<const std::complex<double>> SeriesContext::rfft() {
-    return lazy(rfft_, [&] { return spectral::rfft(x_); });
+    return lazy(rfft_, [&] { return spectral::rfft(x_, sum()); });
 }
 
 std::span<const double> SeriesContext::acovf() {
-    return lazy(acovf_, [&] { return spectral::acovf_adjusted(x_, x_.empty() ? 0 : x_.size() - 1); });
+    return lazy(acovf_, [&] { return spectral::acovf_adjusted(x_, x_.empty() ? 0 : x_.size() - 1, sum()); });
 }
 
 std::span<const double> SeriesContext::welch() {

@@ -7,6 +7,7 @@
 #include <bit>
 #include <cmath>
 #include <new>
+#include <optional>
 
 #include "numeric/stats.h"
 
@@ -175,26 +176,44 @@ private:
     Scratch& s_;
 };
 
+// True when every element equals p[0]: blocks of branch-free compares.
+bool all_equal(const double* p, std::size_t n) {
+    const double first = p[0];
+    constexpr std::size_t BLOCK = 256;
+    for (std::size_t i = 0; i < n; i += BLOCK) {
+        bool same = true;
+        for (std::size_t j = i; j < std::min(n, i + BLOCK); ++j) same &= (p[j] == first);
+        if (!same) return false;
+    }
+    return true;
+}
+
 // The mean to remove before a transform: the common value of a constant
 // run (so its deviations are exactly 0), else the rounded sum over n. `sum`
-// receives the compensated sum (stats::sum) of the run.
-double centre(const double* p, std::size_t n, double& sum) {
+// receives stats::sum of the run: `known` when given, else computed here
+// with the equality test riding along.
+double centre(const double* p, std::size_t n, std::optional<double> known, double& sum) {
     const double first = p[0];
     bool same = true;
-    // stats::sum itself, with the equality test riding along.
-    sum = stats::sum_of(n, [&](std::size_t i) {
-        same &= (p[i] == first);
-        return p[i];
-    });
+    if (known) {
+        sum = *known;
+        same = all_equal(p, n);
+    } else {
+        sum = stats::sum_of(n, [&](std::size_t i) {
+            same &= (p[i] == first);
+            return p[i];
+        });
+    }
     return same && first == first ? first : sum / static_cast<double>(n);
 }
 
 // out <- the n/2 + 1 bins of the transform of src - mean, through buf (n
 // reals of scratch; may be src itself), with bin 0 the compensated sum of
 // src. A non-finite mean is not removed.
-void demeaned_rfft(const Plan& plan, const double* src, std::size_t n, double* buf, fftw_complex* out) {
+void demeaned_rfft(const Plan& plan, const double* src, std::size_t n, std::optional<double> known, double* buf,
+                   fftw_complex* out) {
     double sum;
-    double mean = centre(src, n, sum);
+    double mean = centre(src, n, known, sum);
     if (!std::isfinite(mean)) mean = 0.0;
     for (std::size_t i = 0; i < n; ++i) buf[i] = src[i] - mean;
     fftw_execute_dft_r2c(plan.plan, buf, out);
@@ -206,19 +225,19 @@ void demeaned_rfft(const Plan& plan, const double* src, std::size_t n, double* b
 
 // ---- One-sided FFT --------------------------------------------------------
 
-Spectrum rfft(Series x) {
+Spectrum rfft(Series x, std::optional<double> sum) {
     const std::size_t n = x.size();
     if (n == 0) return {};
     const PlanRef plan = PLANNER.get(Direction::Forward, n);
     ScratchUse s;
     Spectrum result(n / 2 + 1);
-    demeaned_rfft(*plan, x.data(), n, s->real.get(n), reinterpret_cast<fftw_complex*>(result.data()));
+    demeaned_rfft(*plan, x.data(), n, sum, s->real.get(n), reinterpret_cast<fftw_complex*>(result.data()));
     return result;
 }
 
 // ---- Autocovariance and autocorrelations ----------------------------------
 
-std::vector<double> acovf_adjusted(Series x, std::uint64_t nlags) {
+std::vector<double> acovf_adjusted(Series x, std::uint64_t nlags, std::optional<double> known) {
     const std::size_t n = x.size();
     if (n == 0) return {};
     const std::size_t lags = std::min<std::uint64_t>(nlags, n - 1) + 1;
@@ -231,7 +250,7 @@ std::vector<double> acovf_adjusted(Series x, std::uint64_t nlags) {
     double* buf = s->real.get(m);
     fftw_complex* spec = s->cplx.get(m / 2 + 1);
     double sum;
-    const double mean = centre(x.data(), n, sum);
+    const double mean = centre(x.data(), n, known, sum);
     for (std::size_t i = 0; i < n; ++i) buf[i] = x[i] - mean;
     std::fill(buf + n, buf + m, 0.0);
     fftw_execute_dft_r2c(forward->plan, buf, spec);
@@ -336,9 +355,9 @@ std::vector<double> welch_psd(Series x) {
     for (std::size_t g = 0; g < nseg; ++g) {
         const double* src = x.data() + g * step;
         double sum;
-        const double mu = centre(src, nperseg, sum);
+        const double mu = centre(src, nperseg, std::nullopt, sum);
         for (std::size_t i = 0; i < nperseg; ++i) seg[i] = (src[i] - mu) * win.w[i];
-        demeaned_rfft(*plan, seg, nperseg, seg, bins);
+        demeaned_rfft(*plan, seg, nperseg, std::nullopt, seg, bins);
         for (std::size_t k = 0; k < nfreq; ++k) {
             const double re = bins[k][0], im = bins[k][1];
             psd[k] = (re * re + im * im) * win.scale + psd[k];

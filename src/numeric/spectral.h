@@ -21,6 +21,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <unordered_map>
 #include <vector>
@@ -98,15 +99,15 @@ extern Planner& PLANNER;
 // (no zeros appended), bin 0 replaced by (stats::sum(x), 0). The mean is
 // stats::sum(x) / n, or x_0 when every sample equals x_0 (so a constant
 // series has exactly zero bins past 0), and 0.0 when not finite. Empty for
-// an empty series.
-Spectrum rfft(Series x);
+// an empty series. A caller that has stats::sum(x) passes it as `sum`.
+Spectrum rfft(Series x, std::optional<double> sum = std::nullopt);
 
 // Adjusted autocovariance acov_k = sum_i d_i d_{i+k} / (n - k) for lags
 // 0 .. min(nlags, n - 1), with d = x - mean (mean as in rfft, without the
 // finiteness test), by one transform of d zero-padded to the power of two
 // >= 2n and one backward transform of its power spectrum. A lag's value does
-// not depend on nlags. Empty for an empty series.
-std::vector<double> acovf_adjusted(Series x, std::uint64_t nlags);
+// not depend on nlags. Empty for an empty series. `sum` as for rfft.
+std::vector<double> acovf_adjusted(Series x, std::uint64_t nlags, std::optional<double> sum = std::nullopt);
 
 // acov_k / acov_0 for the lags of `acov` up to nlags; all NaN (same length)
 // unless acov_0 is finite and nonzero. Empty for an empty acov.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "numeric/spectral.h"
+#include "numeric/stats.h"
 
 namespace {
 
@@ -54,6 +55,9 @@ TEST(Rfft, MatchesADirectTransformInLongDouble) {
             EXPECT_NEAR(f[k].imag(), static_cast<double>(im), 1e-14 * static_cast<double>(scale)) << n << " " << k;
         }
         EXPECT_EQ(f[0].real(), static_cast<double>(sum));  // the compensated sum
+        // A sum handed in by the caller changes nothing.
+        EXPECT_EQ(spectral::rfft(x, stats::sum(x)), f);
+        EXPECT_EQ(spectral::acovf_adjusted(x, n, stats::sum(x)), spectral::acovf_adjusted(x, n));
     }
 }
 
