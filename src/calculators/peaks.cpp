@@ -127,34 +127,23 @@ Values quantile(SeriesContext& c, ParamSets params) {
 // absolute values and the sums the aggregations share.
 struct Corridor {
     double lo, hi;
-    std::vector<double> changes, abs_changes;
+    std::vector<double> changes, magnitudes;
     AggData signed_data{{}}, abs_data{{}};
-    bool has_abs = false;
 
     Corridor(Series x, double lo_, double hi_) : lo(lo_), hi(hi_) {
-        const std::size_t n = x.size();
-        changes.resize(n - 1);
-        std::size_t kept = 0;
-        bool prev_in = lo <= x[0] && x[0] <= hi;
-        for (std::size_t i = 1; i < n; ++i) {
-            const bool in = lo <= x[i] && x[i] <= hi;
-            changes[kept] = x[i] - x[i - 1];
-            kept += (prev_in && in) ? 1 : 0;
-            prev_in = in;
-        }
+        changes.resize(x.size() - 1);
+        magnitudes.resize(x.size() - 1);
+        const std::size_t kept = helpers::changes_within(x, lo, hi, changes.data(), magnitudes.data());
         changes.resize(kept);
+        magnitudes.resize(kept);
         signed_data = AggData(changes);
+        abs_data = AggData(magnitudes);
     }
 
-    AggData& data(bool isabs) {
-        if (!isabs) return signed_data;
-        if (!has_abs) {
-            has_abs = true;
-            abs_changes.resize(changes.size());
-            for (std::size_t i = 0; i < changes.size(); ++i) abs_changes[i] = std::abs(changes[i]);
-            abs_data = AggData(abs_changes);
-        }
-        return abs_data;
+    // The changes or their magnitudes, with what `agg` reads made for both.
+    AggData& data(bool isabs, Agg agg) {
+        AggData::prepare_pair(signed_data, abs_data, agg);
+        return isabs ? abs_data : signed_data;
     }
 };
 
@@ -189,7 +178,7 @@ Values change_quantiles(SeriesContext& c, ParamSets params) {
         };
         auto it = std::find_if(corridors.begin(), corridors.end(), same);
         if (it == corridors.end()) it = corridors.insert(corridors.end(), std::make_unique<Corridor>(x, lo, hi));
-        AggData& data = (*it)->data(isabs);
+        AggData& data = (*it)->data(isabs, agg);
         if (data.data().empty()) continue;
         out[k] = Agg::apply_with_ddof(agg, data, 0.0);
     }

@@ -129,6 +129,26 @@ bool AggData::has_nan() {
     return *has_nan_;
 }
 
+void AggData::prepare_pair(AggData& a, AggData& b, Agg agg) {
+    // What the variant, or the plain twin of a Nan-variant, reads.
+    const Agg::Kind k = plain_twin(agg.kind);
+    const bool sums = k == Agg::Mean || k == Agg::Var || k == Agg::Std || k == Agg::Sum;
+    const bool deviations = k == Agg::Var || k == Agg::Std;
+    const std::size_t n = a.data_.size();
+    if (!sums || n == 0 || b.data_.size() != n) return;
+    if (!a.sum_ || !b.sum_) {
+        const auto s = stats::sum_pair(a.data_, b.data_);
+        a.sum_ = s[0];
+        b.sum_ = s[1];
+    }
+    if (deviations && (!a.squared_deviations_ || !b.squared_deviations_)) {
+        const double nd = static_cast<double>(n);
+        const auto q = stats::squared_deviations_pair(a.data_, *a.sum_ / nd, b.data_, *b.sum_ / nd);
+        a.squared_deviations_ = q[0];
+        b.squared_deviations_ = q[1];
+    }
+}
+
 double Agg::apply_with_ddof(Agg agg, std::span<const double> data, double ddof) {
     AggData shared(data);
     return apply_with_ddof(agg, shared, ddof);

@@ -6,6 +6,8 @@
 #include <span>
 #include <string_view>
 
+struct Agg;
+
 // One data list aggregated several ways (say "mean" and "var" of the same
 // changes): what the aggregations share, its compensated sum, the squared
 // deviations from its mean and whether it holds a NaN, is computed once.
@@ -21,6 +23,9 @@ public:
     // stats::squared_deviations from sum() / n.
     double squared_deviations();
     bool has_nan();
+    // Makes what `agg` will read of a and b (their sums, their squared
+    // deviations) for both at once, side by side, when they are as long.
+    static void prepare_pair(AggData& a, AggData& b, Agg agg);
 
 private:
     std::span<const double> data_;

@@ -78,6 +78,29 @@ std::uint64_t SideChanges(const double* x, std::size_t n, double m) {
         [&](std::size_t i) { return (x[i] > m) != (x[i - 1] > m); });
 }
 
+std::size_t ChangesWithin(const double* x, std::size_t n, double lo, double hi, double* changes,
+                          double* magnitudes) {
+    const hn::ScalableTag<double> d;
+    const std::size_t N = hn::Lanes(d);
+    const auto vlo = hn::Set(d, lo), vhi = hn::Set(d, hi);
+    std::size_t kept = 0, i = 1;
+    for (; i + N <= n; i += N) {
+        const auto a = hn::LoadU(d, x + i - 1), b = hn::LoadU(d, x + i);
+        const auto in = hn::And(hn::And(hn::Le(vlo, a), hn::Le(a, vhi)), hn::And(hn::Le(vlo, b), hn::Le(b, vhi)));
+        const auto change = hn::Sub(b, a);
+        hn::CompressBlendedStore(hn::Abs(change), in, d, magnitudes + kept);
+        kept += hn::CompressBlendedStore(change, in, d, changes + kept);
+    }
+    for (; i < n; ++i) {
+        if (lo <= x[i - 1] && x[i - 1] <= hi && lo <= x[i] && x[i] <= hi) {
+            changes[kept] = x[i] - x[i - 1];
+            magnitudes[kept] = std::abs(changes[kept]);
+            ++kept;
+        }
+    }
+    return kept;
+}
+
 }  // namespace HWY_NAMESPACE
 }  // namespace helpers
 HWY_AFTER_NAMESPACE();
@@ -97,6 +120,7 @@ HWY_EXPORT(Nans);
 HWY_EXPORT(InRange);
 HWY_EXPORT(Far);
 HWY_EXPORT(SideChanges);
+HWY_EXPORT(ChangesWithin);
 
 std::uint64_t count_at_least(Samples x, double t) { return HWY_DYNAMIC_DISPATCH(AtLeast)(x.data(), x.size(), t); }
 std::uint64_t count_at_most(Samples x, double t) { return HWY_DYNAMIC_DISPATCH(AtMost)(x.data(), x.size(), t); }
@@ -112,6 +136,11 @@ std::uint64_t count_far(Samples x, double m, double limit) {
 }
 std::uint64_t count_side_changes(Samples x, double m) {
     return x.size() < 2 ? 0 : HWY_DYNAMIC_DISPATCH(SideChanges)(x.data(), x.size(), m);
+}
+
+std::size_t changes_within(Samples x, double lo, double hi, double* changes, double* magnitudes) {
+    if (x.size() < 2) return 0;
+    return HWY_DYNAMIC_DISPATCH(ChangesWithin)(x.data(), x.size(), lo, hi, changes, magnitudes);
 }
 
 }  // namespace helpers

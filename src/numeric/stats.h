@@ -5,6 +5,7 @@
 // rules below are relied on by the calculators, which repeat none of them.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstddef>
@@ -73,6 +74,11 @@ double var(Series x);
 // The compensated sum of (x_i - m)^2 in index order behind `var`: no
 // magnitude test and no fallback. 0.0 when empty.
 double squared_deviations(Series x, double m);
+// {sum(a), sum(b)} and {squared_deviations(a, ma), squared_deviations(b, mb)}
+// for two series of one length, their chains interleaved so that each
+// hides the other's latency.
+std::array<double, 2> sum_pair(Series a, Series b);
+std::array<double, 2> squared_deviations_pair(Series a, double ma, Series b, double mb);
 double std(Series x);
 // Extremes; the first NaN met wins and ties keep the earlier element
 // (so max of [-0.0, 0.0] is -0.0). NaN when empty.

@@ -83,4 +83,17 @@ TEST(SeriesContext, QuantilesBySelectionOrFromTheSortedCopy) {
     }
 }
 
+TEST(PairedSums, GiveEachSumsBits) {
+    const auto series = adversarial_series();
+    for (const auto& a : series)
+        for (const auto& b : series) {
+            if (a.size() != b.size()) continue;
+            const auto s = stats::sum_pair(a, b);
+            EXPECT_TRUE(same(s[0], stats::sum(a)) && same(s[1], stats::sum(b))) << a.size();
+            const double ma = stats::mean(a), mb = stats::mean(b);
+            const auto q = stats::squared_deviations_pair(a, ma, b, mb);
+            EXPECT_TRUE(same(q[0], stats::squared_deviations(a, ma)) && same(q[1], stats::squared_deviations(b, mb)));
+        }
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 // widths and on samples and levels with NaN, infinities and signed zeros.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -46,6 +47,29 @@ TEST(Counting, LanesAgreeWithPlainLoops) {
                 }
             }
             EXPECT_EQ(helpers::count_nan(x), loop(x, 0, [&](std::size_t i) { return std::isnan(x[i]); }));
+        }
+    }
+}
+
+TEST(Counting, ChangesWithinABandAgreeWithAPlainLoop) {
+    std::mt19937_64 g(4);
+    const double pool[] = {NaN, -NaN, INF, -INF, 0.0, -0.0, 1.0, -1.0, 2.5, 0.5};
+    const double bands[][2] = {{0.0, 1.0}, {-0.0, 2.5}, {-INF, INF}, {NaN, 1.0}, {-1.0, -1.0}, {1.0, 0.0}};
+    for (std::size_t n = 0; n < 40; ++n) {
+        std::vector<double> x(n);
+        for (double& v : x) v = pool[g() % std::size(pool)];
+        for (const auto& band : bands) {
+            const double lo = band[0], hi = band[1];
+            std::vector<double> want;
+            for (std::size_t i = 1; i < n; ++i)
+                if (lo <= x[i - 1] && x[i - 1] <= hi && lo <= x[i] && x[i] <= hi) want.push_back(x[i] - x[i - 1]);
+            std::vector<double> changes(n), magnitudes(n);
+            const std::size_t got = helpers::changes_within(x, lo, hi, changes.data(), magnitudes.data());
+            ASSERT_EQ(got, want.size());
+            for (std::size_t k = 0; k < got; ++k) {
+                EXPECT_EQ(std::bit_cast<std::uint64_t>(changes[k]), std::bit_cast<std::uint64_t>(want[k]));
+                EXPECT_EQ(std::bit_cast<std::uint64_t>(magnitudes[k]), std::bit_cast<std::uint64_t>(std::abs(want[k])));
+            }
         }
     }
 }
