@@ -8,6 +8,7 @@
 
 #include <hwy/contrib/sort/vqsort.h>
 
+#include "numeric/order_keys.h"
 #include "numeric/special.h"
 
 namespace stats {
@@ -339,22 +340,14 @@ void sort_keys(std::span<std::int64_t> keys) {
 
 namespace {
 
-// Sorts the keys of x into out (x may be out itself). This file touches
-// out's storage only as doubles, copying the keys' bytes in and out; the
-// sort, compiled apart, reads and writes it as the integers whose bytes it
-// holds.
+// Sorts the keys of x into out (x may be out itself). The keys are held in
+// out's storage, which this file touches only as doubles; the sort, compiled
+// apart, reads and writes it as the integers whose bytes it holds.
 void sort_keys_into(Series x, double* out) {
     const std::size_t n = x.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::int64_t k = total_order_key(x[i]);
-        std::memcpy(out + i, &k, sizeof k);
-    }
+    detail::to_order_keys(x.data(), out, n);
     sort_keys({reinterpret_cast<std::int64_t*>(out), n});
-    for (std::size_t i = 0; i < n; ++i) {
-        std::int64_t k;
-        std::memcpy(&k, out + i, sizeof k);
-        out[i] = from_key(k);
-    }
+    detail::from_order_keys(out, n);
 }
 
 }  // namespace
