@@ -33,96 +33,125 @@ namespace helpers {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
+// Plain distances of B vectors of windows side by side.
+template <int B, class D>
+void PlainBlocks(D d, const double* w, const double* q, std::size_t m, double* out) {
+    const std::size_t N = hn::Lanes(d);
+    hn::Vec<D> acc[B];
+    for (int b = 0; b < B; ++b) acc[b] = hn::Set(d, -0.0);
+    for (std::size_t j = 0; j < m; ++j) {
+        const auto qj = hn::Set(d, q[j]);
+        for (int b = 0; b < B; ++b) {
+            const auto diff = hn::Sub(qj, hn::LoadU(d, w + b * N + j));
+            acc[b] = hn::Add(acc[b], hn::Mul(diff, diff));
+        }
+    }
+    for (int b = 0; b < B; ++b) hn::StoreU(hn::Sqrt(acc[b]), d, out + b * N);
+}
+
 // Plain distances of windows 0, N, 2N, ... while a whole vector of windows
 // fits; returns how many windows it did.
 std::size_t PlainLanes(const double* x, std::size_t windows, const double* q, std::size_t m, double* out) {
     const hn::ScalableTag<double> d;
     const std::size_t N = hn::Lanes(d);
     std::size_t s = 0;
-    for (; s + N <= windows; s += N) {
-        auto acc = hn::Set(d, -0.0);
-        for (std::size_t j = 0; j < m; ++j) {
-            const auto diff = hn::Sub(hn::Set(d, q[j]), hn::LoadU(d, x + s + j));
-            acc = hn::Add(acc, hn::Mul(diff, diff));
-        }
-        hn::StoreU(hn::Sqrt(acc), d, out + s);
-    }
+    for (; s + 2 * N <= windows; s += 2 * N) PlainBlocks<2>(d, x + s, q, m, out + s);
+    for (; s + N <= windows; s += N) PlainBlocks<1>(d, x + s, q, m, out + s);
     return s;
 }
 
-// stats::sum of each lane's window x[s + lane .. + m - 1]: Knuth's two-sum,
-// and where that leaves a finite sum with a non-finite compensation,
-// Neumaier's form again (see stats::sum_of), the plain sum where the sum is
-// not finite. `dot` gets the plain sum of q_j * w_j from -0.0 on the way.
-template <class D, class V = hn::Vec<D>>
-V WindowSums(D d, const double* w, const double* q, std::size_t m, V& dot) {
-    V s = hn::Zero(d), e = hn::Zero(d);
-    dot = hn::Set(d, -0.0);
+// B vectors of windows, those starting at w + b * N + lane, evaluated side
+// by side so that each chain of additions hides the others' latency.
+//
+// Sums are stats::sum of each lane's window: Knuth's two-sum, and where that
+// leaves a finite sum with a non-finite compensation, Neumaier's form again
+// (see stats::sum_of), the plain sum where the sum is not finite. The
+// products with the query are summed plainly from -0.0, and the squared
+// deviations as stats::squared_deviations, with no magnitude test and no
+// fallback.
+template <int B, class D>
+void NormalizedBlocks(D d, const double* w, const QueryTerms& qt, double* out) {
+    using V = hn::Vec<D>;
+    const std::size_t N = hn::Lanes(d), m = qt.m;
+    const double* q = qt.q;
+    V s[B], e[B], dot[B], sum[B];
+    for (int b = 0; b < B; ++b) {
+        s[b] = hn::Zero(d);
+        e[b] = hn::Zero(d);
+        dot[b] = hn::Set(d, -0.0);
+    }
     for (std::size_t j = 0; j < m; ++j) {
-        const V v = hn::LoadU(d, w + j);
-        const V t = hn::Add(s, v);
-        const V vv = hn::Sub(t, s);
-        e = hn::Add(e, hn::Add(hn::Sub(s, hn::Sub(t, vv)), hn::Sub(v, vv)));
-        s = t;
-        dot = hn::Add(dot, hn::Mul(hn::Set(d, q[j]), v));
-    }
-    const auto s_finite = hn::IsFinite(s);
-    const auto e_finite = hn::IsFinite(e);
-    V sum = hn::IfThenElse(hn::And(s_finite, e_finite), hn::Add(s, e), s);
-    const auto redo = hn::AndNot(e_finite, s_finite);
-    if (!hn::AllFalse(d, redo)) {
-        V s2 = hn::Zero(d), e2 = hn::Zero(d);
-        for (std::size_t j = 0; j < m; ++j) {
-            const V v = hn::LoadU(d, w + j);
-            const V t = hn::Add(s2, v);
-            // A NaN magnitude takes the second form.
-            const auto s_big = hn::Ge(hn::Abs(s2), hn::Abs(v));
-            e2 = hn::Add(e2, hn::IfThenElse(s_big, hn::Add(hn::Sub(s2, t), v), hn::Add(hn::Sub(v, t), s2)));
-            s2 = t;
+        const V qj = hn::Set(d, q[j]);
+        for (int b = 0; b < B; ++b) {
+            const V v = hn::LoadU(d, w + b * N + j);
+            const V t = hn::Add(s[b], v);
+            const V vv = hn::Sub(t, s[b]);
+            e[b] = hn::Add(e[b], hn::Add(hn::Sub(s[b], hn::Sub(t, vv)), hn::Sub(v, vv)));
+            s[b] = t;
+            dot[b] = hn::Add(dot[b], hn::Mul(qj, v));
         }
-        sum = hn::IfThenElse(redo, hn::IfThenElse(hn::IsFinite(e2), hn::Add(s2, e2), s2), sum);
     }
-    return sum;
-}
-
-// Normalised distances, as PlainLanes.
-std::size_t NormalizedLanes(const double* x, std::size_t windows, const QueryTerms& qt, double* out) {
-    const hn::ScalableTag<double> d;
-    using V = hn::Vec<decltype(d)>;
-    const std::size_t N = hn::Lanes(d);
-    const std::size_t m = qt.m;
+    for (int b = 0; b < B; ++b) {
+        const auto s_finite = hn::IsFinite(s[b]);
+        const auto e_finite = hn::IsFinite(e[b]);
+        sum[b] = hn::IfThenElse(hn::And(s_finite, e_finite), hn::Add(s[b], e[b]), s[b]);
+        const auto redo = hn::AndNot(e_finite, s_finite);
+        if (!hn::AllFalse(d, redo)) {
+            V s2 = hn::Zero(d), e2 = hn::Zero(d);
+            for (std::size_t j = 0; j < m; ++j) {
+                const V v = hn::LoadU(d, w + b * N + j);
+                const V t = hn::Add(s2, v);
+                // A NaN magnitude takes the second form.
+                const auto s_big = hn::Ge(hn::Abs(s2), hn::Abs(v));
+                e2 = hn::Add(e2, hn::IfThenElse(s_big, hn::Add(hn::Sub(s2, t), v), hn::Add(hn::Sub(v, t), s2)));
+                s2 = t;
+            }
+            sum[b] = hn::IfThenElse(redo, hn::IfThenElse(hn::IsFinite(e2), hn::Add(s2, e2), s2), sum[b]);
+        }
+    }
     const V md = hn::Set(d, static_cast<double>(m));
+    V mu[B];
+    for (int b = 0; b < B; ++b) {
+        mu[b] = hn::Div(sum[b], md);
+        s[b] = hn::Zero(d);
+        e[b] = hn::Zero(d);
+    }
+    for (std::size_t j = 0; j < m; ++j) {
+        for (int b = 0; b < B; ++b) {
+            const V dev = hn::Sub(hn::LoadU(d, w + b * N + j), mu[b]);
+            const V sq = hn::Mul(dev, dev);
+            const V t = hn::Add(s[b], sq);
+            e[b] = hn::Add(e[b], hn::Add(hn::Sub(s[b], t), sq));
+            s[b] = t;
+        }
+    }
     const V zero = hn::Zero(d), one = hn::Set(d, 1.0), nan = hn::Set(d, std::nan(""));
     const V root_m = hn::Set(d, std::sqrt(static_cast<double>(m)));
     const V two_m = hn::Set(d, 2.0 * static_cast<double>(m));
     const V m_mu_q = hn::Set(d, qt.m_mu_q), sd_q_m = hn::Set(d, qt.sd_q_m);
-    std::size_t s = 0;
-    for (; s + N <= windows; s += N) {
-        const double* w = x + s;
-        V dot;
-        const V mu_w = hn::Div(WindowSums(d, w, qt.q, m, dot), md);
-        // stats::squared_deviations: no magnitude test, no fallback.
-        V ss = zero, e = zero;
-        for (std::size_t j = 0; j < m; ++j) {
-            const V dev = hn::Sub(hn::LoadU(d, w + j), mu_w);
-            const V sq = hn::Mul(dev, dev);
-            const V t = hn::Add(ss, sq);
-            e = hn::Add(e, hn::Add(hn::Sub(ss, t), sq));
-            ss = t;
-        }
-        const V var_w = hn::Div(hn::Add(ss, e), md);
+    for (int b = 0; b < B; ++b) {
+        const V var_w = hn::Div(hn::Add(s[b], e[b]), md);
         const auto w_const = hn::Eq(var_w, zero);
         V dist;
         if (qt.var_q == 0.0) {
             dist = hn::IfThenElse(w_const, zero, root_m);
         } else {
-            const V num = hn::Sub(dot, hn::Mul(m_mu_q, mu_w));
+            const V num = hn::Sub(dot[b], hn::Mul(m_mu_q, mu[b]));
             V dd = hn::Mul(two_m, hn::Sub(one, hn::Div(num, hn::Mul(hn::Sqrt(var_w), sd_q_m))));
             dd = hn::IfThenElse(hn::Lt(dd, zero), zero, dd);
             dist = hn::IfThenElse(w_const, root_m, hn::Sqrt(dd));
         }
-        hn::StoreU(hn::IfThenElse(hn::IsNaN(var_w), nan, dist), d, out + s);
+        hn::StoreU(hn::IfThenElse(hn::IsNaN(var_w), nan, dist), d, out + b * N);
     }
+}
+
+// Normalised distances, as PlainLanes.
+std::size_t NormalizedLanes(const double* x, std::size_t windows, const QueryTerms& qt, double* out) {
+    const hn::ScalableTag<double> d;
+    const std::size_t N = hn::Lanes(d);
+    std::size_t s = 0;
+    for (; s + 2 * N <= windows; s += 2 * N) NormalizedBlocks<2>(d, x + s, qt, out + s);
+    for (; s + N <= windows; s += N) NormalizedBlocks<1>(d, x + s, qt, out + s);
     return s;
 }
 
