@@ -105,11 +105,17 @@ const std::optional<AdfTest::Screen>& AdfTest::screen() {
     // read straight from the series.
     const std::size_t lag = maxlag_, m = dx_.size() - lag, k = lag + 2;
     // G and X^T y, the target as column k of an extended G; four rows at a
-    // time (the order of these sums is free).
+    // time, summed in blocks of BLOCK rows whose sums are then added up (the
+    // order of these sums is free, and blocks keep their error near
+    // (BLOCK + m / BLOCK) eps instead of m eps).
+    constexpr std::size_t BLOCK = 256;
     const std::size_t w = k + 1;
-    std::vector<double> ext(4 * w), ge(w * w, 0.0);
-    std::size_t i = 0;
-    for (; i < m; i += 4) {
+    std::vector<double> ext(4 * w), ge(w * w, 0.0), part(w * w, 0.0);
+    for (std::size_t i = 0; i < m; i += 4) {
+        if (i % BLOCK == 0 && i > 0) {
+            for (std::size_t e = 0; e < w * w; ++e) ge[e] += part[e];
+            std::fill(part.begin(), part.end(), 0.0);
+        }
         const std::size_t len = std::min<std::size_t>(4, m - i);
         std::fill(ext.begin(), ext.end(), 0.0);
         for (std::size_t r = 0; r < len; ++r) {
@@ -122,11 +128,12 @@ const std::optional<AdfTest::Screen>& AdfTest::screen() {
         }
         const double *r0 = ext.data(), *r1 = r0 + w, *r2 = r1 + w, *r3 = r2 + w;
         for (std::size_t a = 0; a < w; ++a) {
-            double* const ga = ge.data() + a * w;
+            double* const ga = part.data() + a * w;
             const double a0 = r0[a], a1 = r1[a], a2 = r2[a], a3 = r3[a];
             for (std::size_t b = a; b < w; ++b) ga[b] += (a0 * r0[b] + a1 * r1[b]) + (a2 * r2[b] + a3 * r3[b]);
         }
     }
+    for (std::size_t e = 0; e < w * w; ++e) ge[e] += part[e];
     std::vector<double> g(k * k), xy(k);
     for (std::size_t a = 0; a < k; ++a) {
         for (std::size_t b = a; b < k; ++b) g[a * k + b] = ge[a * w + b];
@@ -173,11 +180,13 @@ const std::optional<AdfTest::Screen>& AdfTest::screen() {
     if (!std::isfinite(kappa) || kappa > 1e8) return out;
     constexpr double EPS = 2.220446049250313e-16;
     const double md = static_cast<double>(m), kd = static_cast<double>(k);
-    // Forming G errs by at most m eps per entry (unit columns), K m eps in
-    // norm; the quadratic form z^T z = g^T G^-1 g moves by at most that
-    // times |G^-1| yy <= (kappa / K) yy, Cholesky and the solve add K^2 eps,
-    // y^T y itself m eps. Ten times the sum, for second-order terms.
-    const double err = 40.0 * EPS * (md + kd * kd) * (kappa + 1.0) * yy;
+    // Forming G errs by at most s eps per entry (unit columns; s = BLOCK +
+    // m / BLOCK + 4 roundings in a chain), K s eps in norm; the quadratic
+    // form z^T z = g^T G^-1 g moves by at most that times |G^-1| yy <=
+    // (kappa / K) yy, Cholesky and the solve add K^2 eps, y^T y itself s eps.
+    // Ten times the sum, for second-order terms.
+    const double chain = static_cast<double>(BLOCK) + md / static_cast<double>(BLOCK) + 4.0;
+    const double err = 40.0 * EPS * (chain + kd * kd) * (kappa + 1.0) * yy;
     Screen sc;
     double zz = 0.0;
     for (std::size_t a = 0; a < k; ++a) {
