@@ -66,6 +66,25 @@ WRITERS = {
             where = np.reshape(out[0], (R, len(names)))[:, 3:]
             assert ((where >= 0.0) & (where <= 1.0)).all()
     """,
+    # Every calculator, its samples changing under it: none may read outside
+    # its series or its own buffers (the sanitizer run sees the reads that do
+    # not crash).
+    "values, every calculator": """
+        R, L = 500, 200
+        values = np.random.default_rng(5).standard_normal(R * L)
+        offsets = np.arange(R + 1, dtype=np.int64) * L
+        cycle = [1e300, -1e300, np.nan, np.inf, 0.0, 5e-324]
+        plan = [(n, [{}]) for n in implemented_calculators()]
+        plan += [("friedrich_coefficients", [{"m": 3, "r": 30, "coeff": 0}]),
+                 ("max_langevin_fixed_point", [{"m": 3, "r": 30}])]
+
+        def write(k):
+            for j in (0, 1, L // 2, L - 1):
+                values[j::L] = cycle[(k + j) % len(cycle)]
+
+        def check(out):
+            pass
+    """,
 }
 
 
@@ -103,7 +122,7 @@ def test_a_thread_writing_to_the_arrays_cannot_crash_a_batch(array):
             t.join()
         print(finished)
     """
-    head = "import threading\nimport numpy as np\nfrom selquor_rs import extract_batch\n"
+    head = "import threading\nimport numpy as np\nfrom selquor_rs import extract_batch, implemented_calculators\n"
     assert int(in_child(head + textwrap.dedent(body))) > 0
 
 

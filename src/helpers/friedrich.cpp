@@ -49,8 +49,11 @@ std::optional<Cut> qcut_labels(std::span<const double> signal, std::uint64_t r) 
     std::vector<std::pair<std::int64_t, std::size_t>> order(n);
     for (std::size_t i = 0; i < n; ++i) order[i] = {stats::total_order_key(signal[i]), i};
     std::sort(order.begin(), order.end());
+    // The sorted values come from the keys, not from a second read of the
+    // signal: labels and bins then agree even when another thread changes
+    // the samples meanwhile.
     std::vector<double> sorted(n);
-    for (std::size_t j = 0; j < n; ++j) sorted[j] = signal[order[j].second];
+    for (std::size_t j = 0; j < n; ++j) sorted[j] = stats::from_total_order_key(order[j].first);
     // The outer edges are the extremes: any NaN or infinity lands on one.
     if (!std::isfinite(sorted.front()) || !std::isfinite(sorted.back())) return std::nullopt;
     // One value makes every edge the same.
