@@ -138,13 +138,13 @@ Values agg_autocorrelation(SeriesContext& c, ParamSets params) {
     if (flat) {
         a.assign(std::min<std::uint64_t>(n, maxlag), 0.0);
     } else {
-        const std::span<const double> acov = c.acovf();
-        const double r0 = acov.empty() ? NaN : acov[0];
+        const spectral::Autocovariance& acov = c.autocovariance();
+        const double r0 = n == 0 ? NaN : acov.at(0);
         undefined = !std::isfinite(r0) || r0 == 0.0;
         if (!undefined) {
             const std::size_t lags = std::min<std::uint64_t>(maxlag, n - 1);
             a.resize(lags);
-            for (std::size_t k = 0; k < lags; ++k) a[k] = acov[k + 1] / r0;
+            for (std::size_t k = 0; k < lags; ++k) a[k] = acov.at(k + 1) / r0;
         }
     }
     Values out(params.size());
@@ -181,7 +181,7 @@ Values partial_autocorrelation(SeriesContext& c, ParamSets params) {
         if (lag < half) reach = std::max(reach, lag);
     }
     // Lag 0 alone needs no transform: it is 1.0 whatever the series.
-    const std::vector<double> pacf = reach == 0 ? std::vector<double>{1.0} : spectral::pacf_from_acovf(c.acovf(), reach);
+    const std::vector<double> pacf = reach == 0 ? std::vector<double>{1.0} : spectral::pacf_from_acovf(c.autocovariance().prefix(reach), reach);
     for (std::size_t i = 0; i < params.size(); ++i)
         out[i] = spectral::at_or_nan(pacf, helpers::count_param(params[i], "lag"));
     return out;

@@ -60,8 +60,8 @@ std::span<const std::complex<double>> SeriesContext::rfft() {
     return lazy(rfft_, [&] { return spectral::rfft(x_, sum()); });
 }
 
-std::span<const double> SeriesContext::acovf() {
-    return lazy(acovf_, [&] { return spectral::acovf_adjusted(x_, x_.empty() ? 0 : x_.size() - 1, sum()); });
+const spectral::Autocovariance& SeriesContext::autocovariance() {
+    return lazy(autocovariance_, [&] { return spectral::autocovariance(x_, sum()); });
 }
 
 std::span<const double> SeriesContext::welch() {

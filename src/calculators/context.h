@@ -54,10 +54,8 @@ public:
     double min();
     // spectral::rfft of the series.
     std::span<const std::complex<double>> rfft();
-    // spectral::acovf_adjusted of the series at every lag 0 .. n - 1; a
-    // lag's value does not depend on how many lags are computed, so any
-    // prefix is what a shorter request gives.
-    std::span<const double> acovf();
+    // spectral::autocovariance of the series (every lag).
+    const spectral::Autocovariance& autocovariance();
     // spectral::welch_psd of the series.
     std::span<const double> welch();
 
@@ -74,7 +72,8 @@ private:
     std::optional<helpers::DistinctValues> distinct_;
     std::optional<double> sum_, mean_, variance_, energy_, abs_change_sum_, max_, min_;
     std::optional<spectral::Spectrum> rfft_;
-    std::optional<std::vector<double>> acovf_, welch_;
+    std::optional<spectral::Autocovariance> autocovariance_;
+    std::optional<std::vector<double>> welch_;
 };
 
 }  // namespace calculators

@@ -31,9 +31,8 @@ void aligned_free(void* p) noexcept { fftw_free(p); }
 
 class Plan {
 public:
-    Plan(fftw_plan p, Direction d) : plan(p), direction(d) {}
+    explicit Plan(fftw_plan p) : plan(p) {}
     fftw_plan plan;
-    Direction direction;
 };
 
 Planner& PLANNER = *new Planner();  // never freed: plans may outlive any static
@@ -43,17 +42,14 @@ namespace {
 // Made under the planner's lock. FFTW_ESTIMATE looks at the arrays only for
 // their alignment, so two scratch arrays from fftw_malloc stand in for every
 // later buffer (all of which come from fftw_malloc too).
-fftw_plan make_fftw_plan(Direction direction, std::size_t n) {
-    const std::size_t bins = n / 2 + 1;
+fftw_plan make_fftw_plan(std::size_t n) {
     double* real = static_cast<double*>(fftw_malloc(n * sizeof(double)));
-    auto* cplx = static_cast<fftw_complex*>(fftw_malloc(bins * sizeof(fftw_complex)));
+    auto* cplx = static_cast<fftw_complex*>(fftw_malloc((n / 2 + 1) * sizeof(fftw_complex)));
     fftw_plan p = nullptr;
     if (real && cplx) {
         // 64-bit dimensions: no length is too long to describe.
         const fftw_iodim64 dim{static_cast<std::ptrdiff_t>(n), 1, 1};
-        p = direction == Direction::Forward
-                ? fftw_plan_guru64_dft_r2c(1, &dim, 0, nullptr, real, cplx, FFTW_ESTIMATE)
-                : fftw_plan_guru64_dft_c2r(1, &dim, 0, nullptr, cplx, real, FFTW_ESTIMATE);
+        p = fftw_plan_guru64_dft_r2c(1, &dim, 0, nullptr, real, cplx, FFTW_ESTIMATE);
     }
     fftw_free(real);
     fftw_free(cplx);
@@ -63,27 +59,26 @@ fftw_plan make_fftw_plan(Direction direction, std::size_t n) {
 
 }  // namespace
 
-PlanRef Planner::get(Direction direction, std::size_t n) {
+PlanRef Planner::get(std::size_t n) {
     // Plans evicted here are released after the lock (their deleter takes it).
     std::vector<PlanRef> dropped;
     std::lock_guard lock(mutex_);
-    const Key key{n, direction};
-    if (const auto it = index_.find(key); it != index_.end()) {
+    if (const auto it = index_.find(n); it != index_.end()) {
         lru_.splice(lru_.begin(), lru_, it->second);
         return it->second->second;
     }
-    PlanRef plan(new Plan(make_fftw_plan(direction, n), direction), [](const Plan* p) {
+    PlanRef plan(new Plan(make_fftw_plan(n)), [](const Plan* p) {
         std::lock_guard relock(PLANNER.mutex());
         fftw_destroy_plan(p->plan);
         delete p;
     });
-    lru_.emplace_front(key, plan);
-    index_.emplace(key, lru_.begin());
+    lru_.emplace_front(n, plan);
+    index_.emplace(n, lru_.begin());
     points_ += n;
     while (lru_.size() > 1 && (lru_.size() > MAX_PLANS || points_ > MAX_POINTS)) {
-        auto& [old_key, old_plan] = lru_.back();
-        points_ -= old_key.n;
-        index_.erase(old_key);
+        auto& [old_n, old_plan] = lru_.back();
+        points_ -= old_n;
+        index_.erase(old_n);
         dropped.push_back(std::move(old_plan));
         lru_.pop_back();
         ++evicted_;
@@ -118,11 +113,12 @@ std::size_t Planner::cached() const {
 namespace {
 
 // A growable fftw_malloc array (FFTW's alignment). Each thread keeps its own;
-// one above KEEP elements is freed after the call that needed it.
+// one above KEEP elements (the transforms of series up to 2^17 samples
+// stay) is freed after the call that needed it.
 template <class T>
 class Buffer {
 public:
-    static constexpr std::size_t KEEP = std::size_t{1} << 16;
+    static constexpr std::size_t KEEP = std::size_t{1} << 18;
     Buffer() = default;
     Buffer(const Buffer&) = delete;
     Buffer& operator=(const Buffer&) = delete;
@@ -228,7 +224,7 @@ void demeaned_rfft(const Plan& plan, const double* src, std::size_t n, std::opti
 Spectrum rfft(Series x, std::optional<double> sum) {
     const std::size_t n = x.size();
     if (n == 0) return {};
-    const PlanRef plan = PLANNER.get(Direction::Forward, n);
+    const PlanRef plan = PLANNER.get(n);
     ScratchUse s;
     Spectrum result(n / 2 + 1);
     demeaned_rfft(*plan, x.data(), n, sum, s->real.get(n), reinterpret_cast<fftw_complex*>(result.data()));
@@ -237,15 +233,14 @@ Spectrum rfft(Series x, std::optional<double> sum) {
 
 // ---- Autocovariance and autocorrelations ----------------------------------
 
-std::vector<double> acovf_adjusted(Series x, std::uint64_t nlags, std::optional<double> known) {
+Autocovariance autocovariance(Series x, std::optional<double> known) {
+    Autocovariance a;
     const std::size_t n = x.size();
-    if (n == 0) return {};
-    const std::size_t lags = std::min<std::uint64_t>(nlags, n - 1) + 1;
+    if (n == 0) return a;
     // The circular correlation of the zero-padded series equals the linear
     // one once the padding is at least n.
     const std::size_t m = std::bit_ceil(2 * n);
-    const PlanRef forward = PLANNER.get(Direction::Forward, m);
-    const PlanRef backward = PLANNER.get(Direction::Backward, m);
+    const PlanRef forward = PLANNER.get(m);
     ScratchUse s;
     double* buf = s->real.get(m);
     fftw_complex* spec = s->cplx.get(m / 2 + 1);
@@ -254,16 +249,30 @@ std::vector<double> acovf_adjusted(Series x, std::uint64_t nlags, std::optional<
     for (std::size_t i = 0; i < n; ++i) buf[i] = x[i] - mean;
     std::fill(buf + n, buf + m, 0.0);
     fftw_execute_dft_r2c(forward->plan, buf, spec);
+    // The power spectrum is real and even (P_k = P_{M-k}): its forward
+    // transform is M times the circular autocorrelation, with a real input
+    // transform of the same length.
     for (std::size_t k = 0; k <= m / 2; ++k) {
         const double re = spec[k][0], im = spec[k][1];
-        spec[k][0] = re * re + im * im;
-        spec[k][1] = 0.0;
+        buf[k] = re * re + im * im;
     }
-    fftw_execute_dft_c2r(backward->plan, spec, buf);
-    const double inv_m = 1.0 / static_cast<double>(m);
-    std::vector<double> acov(lags);
-    for (std::size_t k = 0; k < lags; ++k) acov[k] = (buf[k] * inv_m) / static_cast<double>(n - k);
+    for (std::size_t k = m / 2 + 1; k < m; ++k) buf[k] = buf[m - k];
+    fftw_execute_dft_r2c(forward->plan, buf, spec);
+    a.lagged_.resize(n);
+    for (std::size_t k = 0; k < n; ++k) a.lagged_[k] = spec[k][0];
+    a.inv_m_ = 1.0 / static_cast<double>(m);
+    return a;
+}
+
+std::vector<double> Autocovariance::prefix(std::uint64_t nlags) const {
+    if (lagged_.empty()) return {};
+    std::vector<double> acov(std::min<std::uint64_t>(nlags, lagged_.size() - 1) + 1);
+    for (std::size_t k = 0; k < acov.size(); ++k) acov[k] = at(k);
     return acov;
+}
+
+std::vector<double> acovf_adjusted(Series x, std::uint64_t nlags, std::optional<double> sum) {
+    return autocovariance(x, sum).prefix(nlags);
 }
 
 std::vector<double> acf_from_acovf(std::span<const double> acov, std::uint64_t nlags) {
@@ -347,7 +356,7 @@ std::vector<double> welch_psd(Series x) {
     const std::size_t noverlap = nperseg / 2, step = nperseg - noverlap, nfreq = noverlap + 1;
     const std::size_t nseg = (n - noverlap) / step;
     const Window& win = hann(nperseg);
-    const PlanRef plan = PLANNER.get(Direction::Forward, nperseg);
+    const PlanRef plan = PLANNER.get(nperseg);
     ScratchUse s;
     double* seg = s->real.get(nperseg);
     fftw_complex* bins = s->cplx.get(nfreq);

@@ -48,11 +48,6 @@ struct AlignedAllocator {
 };
 using Spectrum = std::vector<Complex, AlignedAllocator<Complex>>;
 
-// Real-to-complex forward transform of n reals to n/2 + 1 bins, or the
-// complex-to-real backward transform of n/2 + 1 bins to n reals (both
-// unnormalised).
-enum class Direction : std::uint8_t { Forward, Backward };
-
 // One FFTW plan; destroyed (under the planner's lock) when the cache and
 // every caller have let go of it.
 class Plan;
@@ -63,11 +58,12 @@ using PlanRef = std::shared_ptr<const Plan>;
 // plan just asked for always stays). Never destroyed.
 class Planner {
 public:
-    static constexpr std::size_t MAX_PLANS = 64;
+    static constexpr std::size_t MAX_PLANS = 256;
     static constexpr std::size_t MAX_POINTS = std::size_t{1} << 23;
 
-    // The plan for a transform of length n >= 1, made on first request.
-    PlanRef get(Direction direction, std::size_t n);
+    // The plan of the real-to-complex forward transform of length n >= 1
+    // (n reals to n/2 + 1 bins, unnormalised), made on first request.
+    PlanRef get(std::size_t n);
     // Drops every cached plan (plans in use live until released).
     void clear();
     std::size_t cached() const;
@@ -76,19 +72,11 @@ public:
     std::mutex& mutex() const { return mutex_; }
 
 private:
-    struct Key {
-        std::size_t n;
-        Direction direction;
-        bool operator==(const Key&) const = default;
-    };
-    struct KeyHash {
-        std::size_t operator()(const Key& k) const { return k.n * 2 + static_cast<std::size_t>(k.direction); }
-    };
-    using Lru = std::list<std::pair<Key, PlanRef>>;
+    using Lru = std::list<std::pair<std::size_t, PlanRef>>;  // (length, plan)
 
     mutable std::mutex mutex_;
     Lru lru_;  // most recently used first
-    std::unordered_map<Key, Lru::iterator, KeyHash> index_;
+    std::unordered_map<std::size_t, Lru::iterator> index_;
     std::size_t points_ = 0;
     std::size_t evicted_ = 0;  // since FFTW last forgot its wisdom
 };
@@ -102,11 +90,25 @@ extern Planner& PLANNER;
 // an empty series. A caller that has stats::sum(x) passes it as `sum`.
 Spectrum rfft(Series x, std::optional<double> sum = std::nullopt);
 
-// Adjusted autocovariance acov_k = sum_i d_i d_{i+k} / (n - k) for lags
-// 0 .. min(nlags, n - 1), with d = x - mean (mean as in rfft, without the
-// finiteness test), by one transform of d zero-padded to the power of two
-// >= 2n and one backward transform of its power spectrum. A lag's value does
-// not depend on nlags. Empty for an empty series. `sum` as for rfft.
+// Adjusted autocovariance acov_k = sum_i d_i d_{i+k} / (n - k), d = x - mean
+// (mean as in rfft, without the finiteness test), at every lag k < n from
+// one transform of d zero-padded to the power of two M >= 2n and one
+// transform of its (real, even) power spectrum. A lag's value is the same
+// whichever lags are read.
+class Autocovariance {
+public:
+    std::size_t size() const { return lagged_.size(); }  // n: lags 0 .. n - 1
+    double at(std::size_t k) const { return (lagged_[k] * inv_m_) / static_cast<double>(lagged_.size() - k); }
+    // Lags 0 .. min(nlags, n - 1); empty for an empty series.
+    std::vector<double> prefix(std::uint64_t nlags) const;
+
+private:
+    friend Autocovariance autocovariance(Series x, std::optional<double> sum);
+    std::vector<double> lagged_;  // M sum_i d_i d_{i+k}, as transformed
+    double inv_m_ = 0.0;          // 1 / M
+};
+// A caller that has stats::sum(x) passes it as `sum`.
+Autocovariance autocovariance(Series x, std::optional<double> sum = std::nullopt);
 std::vector<double> acovf_adjusted(Series x, std::uint64_t nlags, std::optional<double> sum = std::nullopt);
 
 // acov_k / acov_0 for the lags of `acov` up to nlags; all NaN (same length)
