@@ -59,7 +59,7 @@ fftw_plan make_fftw_plan(std::size_t n) {
 
 }  // namespace
 
-PlanRef Planner::get(std::size_t n) {
+PlanRef Planner::shared(std::size_t n) {
     // Plans evicted here are released after the lock (their deleter takes it).
     std::vector<PlanRef> dropped;
     std::lock_guard lock(mutex_);
@@ -93,7 +93,29 @@ PlanRef Planner::get(std::size_t n) {
     return plan;
 }
 
+const Plan& Planner::get(std::size_t n) {
+    struct Local {
+        std::uint64_t generation = 0;
+        std::size_t next = 0;
+        std::size_t length[LOCAL] = {};
+        PlanRef plan[LOCAL];
+    };
+    thread_local Local local;
+    const std::uint64_t generation = generation_.load(std::memory_order_acquire);
+    if (local.generation != generation) {
+        for (PlanRef& p : local.plan) p.reset();
+        local.generation = generation;
+    }
+    for (std::size_t i = 0; i < LOCAL; ++i)
+        if (local.plan[i] && local.length[i] == n) return *local.plan[i];
+    const std::size_t slot = local.next++ % LOCAL;
+    local.plan[slot] = shared(n);  // the plan replaced is released outside the lock
+    local.length[slot] = n;
+    return *local.plan[slot];
+}
+
 void Planner::clear() {
+    generation_.fetch_add(1, std::memory_order_acq_rel);
     Lru dropped;  // released after the lock
     std::lock_guard lock(mutex_);
     dropped.swap(lru_);
@@ -224,10 +246,10 @@ void demeaned_rfft(const Plan& plan, const double* src, std::size_t n, std::opti
 Spectrum rfft(Series x, std::optional<double> sum) {
     const std::size_t n = x.size();
     if (n == 0) return {};
-    const PlanRef plan = PLANNER.get(n);
+    const Plan& plan = PLANNER.get(n);
     ScratchUse s;
     Spectrum result(n / 2 + 1);
-    demeaned_rfft(*plan, x.data(), n, sum, s->real.get(n), reinterpret_cast<fftw_complex*>(result.data()));
+    demeaned_rfft(plan, x.data(), n, sum, s->real.get(n), reinterpret_cast<fftw_complex*>(result.data()));
     return result;
 }
 
@@ -240,7 +262,7 @@ Autocovariance autocovariance(Series x, std::optional<double> known) {
     // The circular correlation of the zero-padded series equals the linear
     // one once the padding is at least n.
     const std::size_t m = std::bit_ceil(2 * n);
-    const PlanRef forward = PLANNER.get(m);
+    const Plan& forward = PLANNER.get(m);
     ScratchUse s;
     double* buf = s->real.get(m);
     fftw_complex* spec = s->cplx.get(m / 2 + 1);
@@ -248,7 +270,7 @@ Autocovariance autocovariance(Series x, std::optional<double> known) {
     const double mean = centre(x.data(), n, known, sum);
     for (std::size_t i = 0; i < n; ++i) buf[i] = x[i] - mean;
     std::fill(buf + n, buf + m, 0.0);
-    fftw_execute_dft_r2c(forward->plan, buf, spec);
+    fftw_execute_dft_r2c(forward.plan, buf, spec);
     // The power spectrum is real and even (P_k = P_{M-k}): its forward
     // transform is M times the circular autocorrelation, with a real input
     // transform of the same length.
@@ -257,7 +279,7 @@ Autocovariance autocovariance(Series x, std::optional<double> known) {
         buf[k] = re * re + im * im;
     }
     for (std::size_t k = m / 2 + 1; k < m; ++k) buf[k] = buf[m - k];
-    fftw_execute_dft_r2c(forward->plan, buf, spec);
+    fftw_execute_dft_r2c(forward.plan, buf, spec);
     a.lagged_.resize(n);
     for (std::size_t k = 0; k < n; ++k) a.lagged_[k] = spec[k][0];
     a.inv_m_ = 1.0 / static_cast<double>(m);
@@ -356,7 +378,7 @@ std::vector<double> welch_psd(Series x) {
     const std::size_t noverlap = nperseg / 2, step = nperseg - noverlap, nfreq = noverlap + 1;
     const std::size_t nseg = (n - noverlap) / step;
     const Window& win = hann(nperseg);
-    const PlanRef plan = PLANNER.get(nperseg);
+    const Plan& plan = PLANNER.get(nperseg);
     ScratchUse s;
     double* seg = s->real.get(nperseg);
     fftw_complex* bins = s->cplx.get(nfreq);
@@ -366,7 +388,7 @@ std::vector<double> welch_psd(Series x) {
         double sum;
         const double mu = centre(src, nperseg, std::nullopt, sum);
         for (std::size_t i = 0; i < nperseg; ++i) seg[i] = (src[i] - mu) * win.w[i];
-        demeaned_rfft(*plan, seg, nperseg, std::nullopt, seg, bins);
+        demeaned_rfft(plan, seg, nperseg, std::nullopt, seg, bins);
         for (std::size_t k = 0; k < nfreq; ++k) {
             const double re = bins[k][0], im = bins[k][1];
             psd[k] = (re * re + im * im) * win.scale + psd[k];

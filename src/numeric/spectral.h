@@ -14,6 +14,7 @@
 // of the largest bin); everything else is the stated arithmetic.
 #pragma once
 
+#include <atomic>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
@@ -55,16 +56,20 @@ using PlanRef = std::shared_ptr<const Plan>;
 
 // The cache of plans, least recently used dropped first once it holds more
 // than MAX_PLANS plans or more than MAX_POINTS summed transform lengths (the
-// plan just asked for always stays). Never destroyed.
+// plan just asked for always stays). Each thread also keeps its LOCAL most
+// recent plans, found without the lock. Never destroyed.
 class Planner {
 public:
     static constexpr std::size_t MAX_PLANS = 256;
     static constexpr std::size_t MAX_POINTS = std::size_t{1} << 23;
+    static constexpr std::size_t LOCAL = 4;
 
     // The plan of the real-to-complex forward transform of length n >= 1
-    // (n reals to n/2 + 1 bins, unnormalised), made on first request.
-    PlanRef get(std::size_t n);
-    // Drops every cached plan (plans in use live until released).
+    // (n reals to n/2 + 1 bins, unnormalised), made on first request. Valid
+    // until the calling thread asks for LOCAL other lengths.
+    const Plan& get(std::size_t n);
+    // Drops every cached plan, the threads' own included (a plan in use
+    // lives until released).
     void clear();
     std::size_t cached() const;
 
@@ -74,11 +79,14 @@ public:
 private:
     using Lru = std::list<std::pair<std::size_t, PlanRef>>;  // (length, plan)
 
+    PlanRef shared(std::size_t n);  // the cache behind the lock
+
     mutable std::mutex mutex_;
     Lru lru_;  // most recently used first
     std::unordered_map<std::size_t, Lru::iterator> index_;
     std::size_t points_ = 0;
     std::size_t evicted_ = 0;  // since FFTW last forgot its wisdom
+    std::atomic<std::uint64_t> generation_{0};  // bumped by clear(): threads drop their own plans
 };
 
 extern Planner& PLANNER;
