@@ -185,8 +185,11 @@ const std::optional<AdfTest::Screen>& AdfTest::screen() {
     // form z^T z = g^T G^-1 g moves by at most that times |G^-1| yy <=
     // (kappa / K) yy, Cholesky and the solve add K^2 eps, y^T y itself s eps.
     // Ten times the sum, for second-order terms.
+    // The exact fits' own ssr lies within m eps (its row sum) plus 2 K eps
+    // sqrt(kappa) (the rounding of the predictions) of the true one, times yy.
     const double chain = static_cast<double>(BLOCK) + md / static_cast<double>(BLOCK) + 4.0;
-    const double err = 40.0 * EPS * (chain + kd * kd) * (kappa + 1.0) * yy;
+    const double err = 40.0 * EPS * (chain + kd * kd) * (kappa + 1.0) * yy +
+                       10.0 * EPS * (md + 2.0 * kd * std::sqrt(kappa)) * yy;
     Screen sc;
     double zz = 0.0;
     for (std::size_t a = 0; a < k; ++a) {
