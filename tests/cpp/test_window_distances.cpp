@@ -1,7 +1,8 @@
-// The SIMD lanes of the window distances give the bits of the scalar code:
-// a window alone (one window, fewer than a vector) takes the scalar code, the
-// same window inside a long series a lane.
+// The SIMD lanes of the window distances, on every target of the machine,
+// give the bits of the scalar code: a window alone (fewer than a vector)
+// takes the scalar code, the same window inside a long series a lane.
 #include <gtest/gtest.h>
+#include <hwy/targets.h>
 
 #include <bit>
 #include <cmath>
@@ -43,25 +44,30 @@ std::vector<double> adversarial_series() {
 }
 
 TEST(WindowDistances, EveryLaneGivesTheScalarBits) {
-    const std::vector<double> x = adversarial_series();
-    std::mt19937_64 g(6);
-    std::normal_distribution<double> normal;
-    for (std::size_t m : {3, 4, 5, 8, 16, 17}) {
-        std::vector<double> random(m), constant(m, 0.7), huge(m);
-        for (double& v : random) v = normal(g);
-        for (std::size_t j = 0; j < m; ++j) huge[j] = (j % 2 ? -1e300 : 1e300);
-        for (const auto& q : {random, constant, huge}) {
-            for (bool normalize : {true, false}) {
-                const std::vector<double> all = helpers::window_distances(x, q, normalize);
-                ASSERT_EQ(all.size(), x.size() - m + 1);
-                for (std::size_t s = 0; s < all.size(); ++s) {
-                    const double alone = helpers::window_distances(std::span(x).subspan(s, m), q, normalize)[0];
-                    ASSERT_TRUE(same(all[s], alone)) << "m " << m << " normalize " << normalize << " window " << s
-                                                     << ": " << all[s] << " vs " << alone;
+    for (const std::int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        hwy::SetSupportedTargetsForTest(target);
+        SCOPED_TRACE(hwy::TargetName(target));
+        const std::vector<double> x = adversarial_series();
+        std::mt19937_64 g(6);
+        std::normal_distribution<double> normal;
+        for (std::size_t m : {3, 4, 5, 8, 16, 17}) {
+            std::vector<double> random(m), constant(m, 0.7), huge(m);
+            for (double& v : random) v = normal(g);
+            for (std::size_t j = 0; j < m; ++j) huge[j] = (j % 2 ? -1e300 : 1e300);
+            for (const auto& q : {random, constant, huge}) {
+                for (bool normalize : {true, false}) {
+                    const std::vector<double> all = helpers::window_distances(x, q, normalize);
+                    ASSERT_EQ(all.size(), x.size() - m + 1);
+                    for (std::size_t s = 0; s < all.size(); ++s) {
+                        const double alone = helpers::window_distances(std::span(x).subspan(s, m), q, normalize)[0];
+                        ASSERT_TRUE(same(all[s], alone)) << "m " << m << " normalize " << normalize << " window " << s
+                                                         << ": " << all[s] << " vs " << alone;
+                    }
                 }
             }
         }
     }
+    hwy::SetSupportedTargetsForTest(0);
 }
 
 TEST(WindowDistances, HandDerivedValues) {
