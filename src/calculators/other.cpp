@@ -130,21 +130,33 @@ bool similarity_normalize(const Params& p) {
     return v == nullptr || v->tag() != PVal::Bool || helpers::bool_param(p, "normalize");
 }
 
-// The distance of every window from one query under one normalisation;
-// sets that differ only in their threshold share it.
-struct WindowDistances {
+// A set with a query that fits the series.
+struct QuerySet {
+    std::size_t k;
     std::vector<double> query;
     bool normalize;
-    std::vector<double> d;
+    double threshold;
 };
 
-bool same_bits(std::span<const double> a, std::span<const double> b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+// Query bits in byte order: a total order in which equal bits are equal.
+bool query_before(const QuerySet& a, const QuerySet& b) {
+    if (a.normalize != b.normalize) return a.normalize < b.normalize;
+    if (a.query.size() != b.query.size()) return a.query.size() < b.query.size();
+    const int c = std::memcmp(a.query.data(), b.query.data(), a.query.size() * sizeof(double));
+    return c != 0 ? c < 0 : a.k < b.k;
 }
 
+bool same_query(const QuerySet& a, const QuerySet& b) {
+    return a.normalize == b.normalize && a.query.size() == b.query.size() &&
+           std::memcmp(a.query.data(), b.query.data(), a.query.size() * sizeof(double)) == 0;
+}
+
+// Sets with the same query and normalisation (the same bits) differ only in
+// their threshold: they are grouped, and each group's window distances are
+// computed once and dropped before the next group's.
 Values query_similarity_count(Series x, ParamSets params) {
     Values out(params.size());
-    std::vector<WindowDistances> shared;
+    std::vector<QuerySet> sets;
     for (std::size_t k = 0; k < params.size(); ++k) {
         const Params& p = params[k];
         std::vector<double> query = p.floats("query");
@@ -158,18 +170,16 @@ Values query_similarity_count(Series x, ParamSets params) {
             out[k] = 0.0;
             continue;
         }
-        const bool normalize = similarity_normalize(p);
-        const double t = similarity_threshold(p);
-        auto it = std::find_if(shared.begin(), shared.end(), [&](const WindowDistances& w) {
-            return w.normalize == normalize && same_bits(w.query, query);
-        });
-        if (it == shared.end()) {
-            std::vector<double> d = helpers::window_distances(x, query, normalize);
-            it = shared.insert(shared.end(), WindowDistances{std::move(query), normalize, std::move(d)});
-        }
+        sets.push_back({k, std::move(query), similarity_normalize(p), similarity_threshold(p)});
+    }
+    std::sort(sets.begin(), sets.end(), query_before);
+    std::vector<double> d;
+    for (std::size_t g = 0; g < sets.size(); ++g) {
+        const QuerySet& set = sets[g];
+        if (g == 0 || !same_query(set, sets[g - 1])) d = helpers::window_distances(x, set.query, set.normalize);
         std::uint64_t count = 0;
-        for (double d : it->d) count += d <= t ? 1 : 0;
-        out[k] = static_cast<double>(count);
+        for (double v : d) count += v <= set.threshold ? 1 : 0;
+        out[set.k] = static_cast<double>(count);
     }
     return out;
 }

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <memory>
+#include <tuple>
 #include <vector>
 
 #include "calculators/registry.h"
@@ -123,14 +123,12 @@ Values quantile(SeriesContext& c, ParamSets params) {
 }
 
 // The changes between neighbours that both lie in one corridor [lo, hi],
-// kept for every set of the call that has that corridor, with their
-// absolute values and the sums the aggregations share.
+// with their absolute values and the sums the aggregations share.
 struct Corridor {
-    double lo, hi;
     std::vector<double> changes, magnitudes;
     AggData signed_data{{}}, abs_data{{}};
 
-    Corridor(Series x, double lo_, double hi_) : lo(lo_), hi(hi_) {
+    void fill(Series x, double lo, double hi) {
         changes.resize(x.size() - 1);
         magnitudes.resize(x.size() - 1);
         const std::size_t kept = helpers::changes_within(x, lo, hi, changes.data(), magnitudes.data());
@@ -147,13 +145,23 @@ struct Corridor {
     }
 };
 
+// A set whose corridor holds changes: its position and what it asks.
+struct CorridorSet {
+    std::size_t k;
+    std::uint64_t lo_bits, hi_bits;  // edges of equal bits bound the same changes
+    bool isabs;
+    Agg agg;
+};
+
+// The sets are grouped by corridor, and each corridor's changes are made
+// once for its group and dropped before the next, so the scratch stays at
+// two lists of the series' length however many sets there are.
 Values change_quantiles(SeriesContext& c, ParamSets params) {
     const Series x = c.x();
-    Values out(params.size());
-    // Stable addresses: an AggData points into its corridor's vectors.
-    std::vector<std::unique_ptr<Corridor>> corridors;
+    Values out(params.size(), 0.0);
     // Two levels a set: a sort pays from the second set on.
     const bool sort = params.size() > 1;
+    std::vector<CorridorSet> sets;
     for (std::size_t k = 0; k < params.size(); ++k) {
         const Params& p = params[k];
         const double ql = helpers::real_param(p, "ql");
@@ -161,7 +169,6 @@ Values change_quantiles(SeriesContext& c, ParamSets params) {
         // An Int counts as a boolean here: nonzero is true.
         const bool isabs = helpers::bool_param(p, "isabs");
         const Agg agg = Agg::parse(helpers::text_param(p, "f_agg"));
-        out[k] = 0.0;
         // An empty or inverted corridor; false for a NaN level, which then
         // clamps to the lowest position in the quantile.
         if (ql >= qh) continue;
@@ -171,16 +178,19 @@ Values change_quantiles(SeriesContext& c, ParamSets params) {
         const double hi = c.quantile(qh, sort);
         // A corridor of one value or with a NaN edge holds no change.
         if (lo == hi || std::isnan(lo) || std::isnan(hi)) continue;
-        // Edges of equal bits bound the same changes.
-        auto same = [&](const std::unique_ptr<Corridor>& r) {
-            return std::bit_cast<std::uint64_t>(r->lo) == std::bit_cast<std::uint64_t>(lo) &&
-                   std::bit_cast<std::uint64_t>(r->hi) == std::bit_cast<std::uint64_t>(hi);
-        };
-        auto it = std::find_if(corridors.begin(), corridors.end(), same);
-        if (it == corridors.end()) it = corridors.insert(corridors.end(), std::make_unique<Corridor>(x, lo, hi));
-        AggData& data = (*it)->data(isabs, agg);
-        if (data.data().empty()) continue;
-        out[k] = Agg::apply_with_ddof(agg, data, 0.0);
+        sets.push_back({k, std::bit_cast<std::uint64_t>(lo), std::bit_cast<std::uint64_t>(hi), isabs, agg});
+    }
+    std::sort(sets.begin(), sets.end(), [](const CorridorSet& a, const CorridorSet& b) {
+        return std::tie(a.lo_bits, a.hi_bits, a.k) < std::tie(b.lo_bits, b.hi_bits, b.k);
+    });
+    Corridor corridor;
+    for (std::size_t g = 0; g < sets.size(); ++g) {
+        const CorridorSet& set = sets[g];
+        if (g == 0 || set.lo_bits != sets[g - 1].lo_bits || set.hi_bits != sets[g - 1].hi_bits)
+            corridor.fill(x, std::bit_cast<double>(set.lo_bits), std::bit_cast<double>(set.hi_bits));
+        AggData& data = corridor.data(set.isabs, set.agg);
+        // No change taken: 0.0.
+        if (!data.data().empty()) out[set.k] = Agg::apply_with_ddof(set.agg, data, 0.0);
     }
     return out;
 }
