@@ -1,6 +1,6 @@
 """A previous build against this one, side by side in one run.
 
-    python bench/compare.py --old-python /work/venv-old/bin/python
+    python bench/compare.py --old-python /path/to/old-venv/bin/python
         [--new-python PY] [--n-series N] [--length L] [--repeats R] [--quick]
 
 Each build runs in its own interpreter (a venv with that build installed);
@@ -111,7 +111,7 @@ def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--worker", default=None, help=argparse.SUPPRESS)
     ap.add_argument("--names", default="", help=argparse.SUPPRESS)
-    ap.add_argument("--old-python", default="/work/venv-old/bin/python")
+    ap.add_argument("--old-python", help="the interpreter of the venv holding the previous build (required)")
     ap.add_argument("--new-python", default=sys.executable)
     ap.add_argument("--n-series", type=int, default=10_000)
     ap.add_argument("--length", type=int, default=1000)
@@ -124,6 +124,8 @@ def main(argv=None):
     if args.worker:
         args.task = args.worker
         return worker(args)
+    if not args.old_python:
+        ap.error("--old-python is required")
     if args.quick:
         args.n_series, args.repeats = 1000, 2
 
