@@ -191,6 +191,9 @@ const std::optional<AdfTest::Screen>& AdfTest::screen() {
     const double err = 40.0 * EPS * (chain + kd * kd) * (kappa + 1.0) * yy +
                        10.0 * EPS * (md + 2.0 * kd * std::sqrt(kappa)) * yy;
     Screen sc;
+    sc.kappa = kappa;
+    sc.yy = yy;
+    sc.chain = chain;
     double zz = 0.0;
     for (std::size_t a = 0; a < k; ++a) {
         zz += z[a] * z[a];
@@ -201,8 +204,52 @@ const std::optional<AdfTest::Screen>& AdfTest::screen() {
         sc.ssr.push_back(ssr);
         sc.err.push_back(err);
     }
+    sc.l = std::move(l);
+    sc.z = std::move(z);
+    sc.scale = std::move(scale);
     out = std::move(sc);
     return out;
+}
+
+// The ssr of candidate j computed from its own coefficients (the Cholesky
+// solution) by summing the squared residuals over the rows, in blocks. Its
+// error is second order in the coefficients' error, so far below the
+// screen's; the bound below is in the refined_slack of screened_lag.
+double AdfTest::refined_ssr(const Screen& sc, std::size_t j) const {
+    if (auto it = sc.refined.find(j); it != sc.refined.end()) return it->second;
+    const std::size_t lag = maxlag_, m = dx_.size() - lag, k = lag + 2, cols = j + 2;
+    // Back substitution with the leading block of L^T, then the unscaled
+    // coefficients.
+    std::vector<double> b(cols);
+    for (std::size_t a = cols; a-- > 0;) {
+        double v = sc.z[a];
+        for (std::size_t c = a + 1; c < cols; ++c) v -= sc.l[c * k + a] * b[c];
+        b[a] = v / sc.l[a * k + a];
+    }
+    for (std::size_t a = 0; a < cols; ++a) b[a] *= sc.scale[a];
+    // The design's columns are runs of the series: predictions column by
+    // column, all rows at once.
+    std::vector<double> pred(m);
+    const double* const level = x_.data() + lag;
+    for (std::size_t r = 0; r < m; ++r) pred[r] = b[0] + level[r] * b[1];
+    for (std::size_t l = 1; l + 1 < cols; ++l) {
+        const double* const col = dx_.data() + lag - l;
+        const double bl = b[l + 1];
+        for (std::size_t r = 0; r < m; ++r) pred[r] += col[r] * bl;
+    }
+    constexpr std::size_t BLOCK = 256;
+    const double* const y = dx_.data() + lag;
+    double total = 0.0;
+    for (std::size_t r0 = 0; r0 < m; r0 += BLOCK) {
+        double part = 0.0;
+        for (std::size_t r = r0; r < std::min(m, r0 + BLOCK); ++r) {
+            const double res = y[r] - pred[r];
+            part += res * res;
+        }
+        total += part;
+    }
+    sc.refined.emplace(j, total);
+    return total;
 }
 
 // The first strict minimum of the criterion over the candidates, when the
@@ -224,7 +271,32 @@ std::optional<std::size_t> AdfTest::screened_lag(bool bic) {
         if (!std::isfinite(crit[j])) return std::nullopt;
         if (crit[j] < crit[best]) best = j;
     }
+    std::vector<std::size_t> contenders;
     for (std::size_t j = 0; j < count; ++j)
+        if (j == best || crit[j] - slack[j] <= crit[best] + slack[best]) contenders.push_back(j);
+    if (contenders.size() == 1) return best;
+    // The exact minimum is one of the contenders: refine them. The refined ssr and the exact fits' both lie near the true
+    // ssr: within the rounding of the residual sums ((chain + m) eps yy)
+    // and of the predictions (2 K eps sqrt(kappa) yy each), plus the
+    // second-order effect of the coefficients' errors: kappa^3 (chain +
+    // K^2)^2 eps^2 yy for the Cholesky solution, m^2 K^2 kappa^2 eps^2 yy for
+    // Householder QR at its worst. Ten times the sum.
+    constexpr double EPS = 2.220446049250313e-16;
+    const double kd = static_cast<double>(maxlag_ + 2), kap = sc->kappa, ch = sc->chain;
+    const double err2 = 10.0 * EPS * sc->yy *
+                        ((ch + nobs) + 4.0 * kd * std::sqrt(kap) +
+                         EPS * (kap * kap * kap * (ch + kd * kd) * (ch + kd * kd) + nobs * nobs * kd * kd * kap * kap));
+    best = contenders[0];
+    for (std::size_t j : contenders) {
+        const double rank = static_cast<double>(j + 2), ssr = refined_ssr(*sc, j);
+        if (!(ssr > 2.0 * err2)) return std::nullopt;
+        const double m2llf = 2.0 * ((nobs * 0.5) * ((std::log(ssr / nobs) + LN_2PI) + 1.0));
+        crit[j] = bic ? rank * std::log(nobs) + m2llf : (rank + rank) + m2llf;
+        slack[j] = 2.0 * nobs * (2.0 * err2 / ssr) + 1e-9 * (std::fabs(crit[j]) + 1.0);
+        if (!std::isfinite(crit[j])) return std::nullopt;
+        if (crit[j] < crit[best]) best = j;
+    }
+    for (std::size_t j : contenders)
         if (j != best && crit[j] - slack[j] <= crit[best] + slack[best]) return std::nullopt;
     return best;
 }

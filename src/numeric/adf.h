@@ -52,7 +52,14 @@ private:
     // fit's ssr; nothing when the design is too ill-conditioned to bound.
     struct Screen {
         std::vector<double> ssr, err;
+        // For refining a few candidates: the Cholesky factor of the scaled
+        // G (row-major, lower), z, the column scales, the bound's terms, and
+        // the refined ssr of each candidate asked for so far.
+        std::vector<double> l, z, scale;
+        double kappa, yy, chain;
+        mutable std::map<std::size_t, double> refined;
     };
+    double refined_ssr(const Screen& sc, std::size_t j) const;
     const Matrix& design();
     const std::vector<std::optional<Candidate>>& candidates();
     const std::optional<Screen>& screen();
