@@ -36,6 +36,9 @@ def adversarial_series():
         spiked[at] = rng.choice(specials, size=at.size)
         out.append(spiked)
         out.append(np.abs(np.sin(np.arange(n) / 3.0)) * 1e-308)  # subnormal tails
+    long = np.round(rng.standard_normal(9000) * 8)  # long enough for a lone quantile to be a selection
+    long[::997] = INF
+    out.append(long)
     return out
 
 

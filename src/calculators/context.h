@@ -34,9 +34,10 @@ public:
     // The series sorted ascending by the order of stats::sort_total.
     std::span<const double> sorted();
     bool has_sorted() const { return sorted_.has_value(); }
-    // stats::quantile(x, q): read from the sorted copy when there is one, or
-    // when `sort` asks for it (several quantiles to come), else by selection.
-    double quantile(double q, bool sort = false);
+    // stats::quantile(x, q): read from the sorted copy when there is one,
+    // when `several` quantiles are to come, or when the series is short enough
+    // for a sort to cost less than one selection; else by selection.
+    double quantile(double q, bool several = false);
     // The groups of equal values (helpers::distinct_values), from the sorted
     // copy when there is one.
     const helpers::DistinctValues& distinct();

@@ -112,7 +112,7 @@ double longest_strike_below_mean(SeriesContext& c) { return longest_strike<false
 // ---- quantiles ----------------------------------------------------------------
 
 // From this many levels on, one sort of the series costs less than a
-// selection per level.
+// selection per level, however long the series.
 constexpr std::size_t SORT_FROM_SETS = 3;
 
 Values quantile(SeriesContext& c, ParamSets params) {
