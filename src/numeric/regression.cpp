@@ -1,5 +1,6 @@
 #include "numeric/regression.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "numeric/regression_detail.h"
@@ -21,6 +22,46 @@ void rotate(double* xp, double* xq, std::size_t len, std::size_t stride, double 
         const double wp = xp[i * stride], wq = xq[i * stride];
         xp[i * stride] = cs * wp - sn * wq;
         xq[i * stride] = wq * cs + wp * sn;
+    }
+}
+
+struct PairSums {
+    double alpha, beta, gamma;
+};
+
+// alpha = sum of W[i,p]^2, beta = sum of W[i,q]^2, gamma = sum of
+// W[i,p] W[i,q], each a plain sum from 0.0 in row order, for the pairs
+// (ps[c], d - ps[c]) of columns of the column-major w; up to four pairs in
+// one pass over the rows.
+template <std::size_t K>
+void pair_sums_fixed(const double* w, std::size_t m, std::size_t d, const std::size_t* ps, PairSums* out) {
+    const double* wp[K];
+    const double* wq[K];
+    double alpha[K], beta[K], gamma[K];
+    for (std::size_t c = 0; c < K; ++c) {
+        wp[c] = w + ps[c] * m;
+        wq[c] = w + (d - ps[c]) * m;
+        alpha[c] = beta[c] = gamma[c] = 0.0;
+    }
+    for (std::size_t i = 0; i < m; ++i)
+        for (std::size_t c = 0; c < K; ++c) {
+            const double a = wp[c][i], b = wq[c][i];
+            alpha[c] += a * a;
+            beta[c] += b * b;
+            gamma[c] += a * b;
+        }
+    for (std::size_t c = 0; c < K; ++c) out[c] = {alpha[c], beta[c], gamma[c]};
+}
+
+void pair_sums(const double* w, std::size_t m, std::size_t d, const std::size_t* ps, std::size_t count,
+               PairSums* out) {
+    for (std::size_t c = 0; c < count;) {
+        switch (std::min<std::size_t>(count - c, 4)) {
+            case 1: pair_sums_fixed<1>(w, m, d, ps + c, out + c); c += 1; break;
+            case 2: pair_sums_fixed<2>(w, m, d, ps + c, out + c); c += 2; break;
+            case 3: pair_sums_fixed<3>(w, m, d, ps + c, out + c); c += 3; break;
+            default: pair_sums_fixed<4>(w, m, d, ps + c, out + c); c += 4; break;
+        }
     }
 }
 
@@ -50,18 +91,26 @@ Svd jacobi_svd(const Matrix& a) {
     for (std::size_t i = 0; i < m; ++i)
         for (std::size_t j = 0; j < n; ++j) w[j * m + i] = a(i, j);
 
+    // The pairs of a sweep are visited in the cyclic order (0,1), (0,2), ...,
+    // (n-2,n-1). Pair (p,q) reads only columns p and q, last changed by
+    // (p,q-1) and (p-1,q): so the pairs with one p + q depend only on pairs
+    // with a smaller sum, and running the sweep by increasing p + q gives
+    // every pair the same columns as the cyclic order. The pairs of one sum
+    // share disjoint columns, so their sums run side by side in one pass
+    // over the rows (each still in row order), which the cyclic order's
+    // chain of dependent additions could not.
+    std::vector<PairSums> sums(n / 2 + 1);
+    std::vector<std::size_t> ps(n / 2 + 1);
     for (int sweep = 0; sweep < MAX_SWEEPS; ++sweep) {
         double off = 0.0;
-        for (std::size_t p = 0; p + 1 < n; ++p) {
-            double* const wp = w.data() + p * m;
-            for (std::size_t q = p + 1; q < n; ++q) {
-                double* const wq = w.data() + q * m;
-                double alpha = 0.0, beta = 0.0, gamma = 0.0;
-                for (std::size_t i = 0; i < m; ++i) {
-                    alpha += wp[i] * wp[i];
-                    beta += wq[i] * wq[i];
-                    gamma += wp[i] * wq[i];
-                }
+        for (std::size_t d = 1; n >= 2 && d <= 2 * n - 3; ++d) {
+            const std::size_t p_lo = d > n - 1 ? d - (n - 1) : 0, p_hi = (d - 1) / 2;
+            const std::size_t count = p_hi - p_lo + 1;
+            for (std::size_t c = 0; c < count; ++c) ps[c] = p_lo + c;
+            pair_sums(w.data(), m, d, ps.data(), count, sums.data());
+            for (std::size_t c = 0; c < count; ++c) {
+                const std::size_t p = ps[c], q = d - p;
+                const double alpha = sums[c].alpha, beta = sums[c].beta, gamma = sums[c].gamma;
                 // Where beta * alpha overflows, the product of the roots keeps
                 // the pair from being skipped for good.
                 const double product = beta * alpha;
@@ -75,7 +124,7 @@ Svd jacobi_svd(const Matrix& a) {
                 const double t = sg / (std::fabs(zeta) + std::sqrt(zeta * zeta + 1.0));
                 const double cs = 1.0 / std::sqrt(t * t + 1.0);
                 const double sn = t * cs;
-                rotate(wp, wq, m, 1, cs, sn);
+                rotate(w.data() + p * m, w.data() + q * m, m, 1, cs, sn);
                 rotate(out.v.data.data() + p, out.v.data.data() + q, n, n, cs, sn);
             }
         }
