@@ -2,6 +2,7 @@
 // unit-root test and the polynomial root finder. The test statistics
 // themselves are checked against statsmodels through the module.
 #include <gtest/gtest.h>
+#include <hwy/targets.h>
 
 #include <bit>
 #include <cmath>
@@ -72,20 +73,32 @@ TEST(OlsNested, EveryLeadingColumnSetIsTheFitOfThoseColumnsBitForBit) {
     // More columns than rows from the fifth on.
     cases.push_back({random(4, 6), Vec{1, -2, 0.5, 3}});
 
-    for (const auto& c : cases) {
-        const auto nested = regression::ols_nested(c.x, c.y, 1);
-        ASSERT_EQ(nested.size(), c.x.cols);
-        for (std::size_t k = 1; k <= c.x.cols; ++k) {
-            const auto alone = regression::ols(leading(c.x, k), c.y);
-            const auto& got = nested[k - 1];
-            ASSERT_EQ(bool(got), bool(alone)) << "k=" << k;
-            if (!alone) continue;
-            EXPECT_TRUE(same_bits(got->params, alone->params)) << "k=" << k;
-            EXPECT_TRUE(same_bits(got->tvalues, alone->tvalues)) << "k=" << k;
-            EXPECT_TRUE(same_bits({got->ssr}, {alone->ssr})) << "k=" << k;
-            EXPECT_EQ(got->rank, alone->rank);
+    // On every SIMD target, and the same bits on all of them.
+    std::vector<std::vector<std::optional<regression::OlsFit>>> first;
+    for (const std::int64_t target : hwy::SupportedAndGeneratedTargets()) {
+        hwy::SetSupportedTargetsForTest(target);
+        SCOPED_TRACE(hwy::TargetName(target));
+        for (std::size_t ci = 0; ci < cases.size(); ++ci) {
+            const Case& c = cases[ci];
+            const auto nested = regression::ols_nested(c.x, c.y, 1);
+            ASSERT_EQ(nested.size(), c.x.cols);
+            if (first.size() <= ci) first.push_back(nested);
+            for (std::size_t k = 1; k <= c.x.cols; ++k) {
+                const auto alone = regression::ols(leading(c.x, k), c.y);
+                using Fit = std::optional<regression::OlsFit>;
+                for (const Fit* want : {&alone, static_cast<const Fit*>(&first[ci][k - 1])}) {
+                    const auto& got = nested[k - 1];
+                    ASSERT_EQ(bool(got), bool(*want)) << "k=" << k;
+                    if (!got) continue;
+                    EXPECT_TRUE(same_bits(got->params, (*want)->params)) << "k=" << k;
+                    EXPECT_TRUE(same_bits(got->tvalues, (*want)->tvalues)) << "k=" << k;
+                    EXPECT_TRUE(same_bits(Vec{got->ssr}, Vec{(*want)->ssr})) << "k=" << k;
+                    EXPECT_EQ(got->rank, (*want)->rank);
+                }
+            }
         }
     }
+    hwy::SetSupportedTargetsForTest(0);
     EXPECT_TRUE(regression::ols_nested(Matrix{{1, 2}, 1, 2}, Vec{1}, 3).empty());
 }
 
