@@ -34,8 +34,8 @@ bool no_peak_possible(std::size_t n, std::uint64_t s) { return s == 0 || s >= n 
 // when x[i] > x[i - j] and x[i] > x[i + j] for every j <= s, which places it
 // at least s from both ends. The peaks at support s are the peaks at s - 1
 // that pass the test at distance s, so the supports are found level by
-// level, each level filtering the survivors of the one before without a
-// branch. Survivors of level s lie more than s apart, so the whole costs
+// level, each level filtering the survivors of the one before with no
+// branch on the data. Survivors of level s lie more than s apart, so the whole costs
 // O(n log cap) comparisons at worst and about 1.5 n on typical series.
 std::vector<std::uint64_t> peaks_by_support(Series x, std::uint64_t cap) {
     const std::size_t n = x.size();
