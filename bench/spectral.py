@@ -19,6 +19,12 @@ from __future__ import annotations
 
 import argparse
 import os
+
+# Idle OpenBLAS workers spin after every BLAS call (statsmodels, scipy), on
+# the cores the parallel section measures: one BLAS thread.
+for _var in ("OPENBLAS_NUM_THREADS", "OMP_NUM_THREADS", "MKL_NUM_THREADS"):
+    os.environ.setdefault(_var, "1")
+
 import subprocess
 import sys
 import tempfile
@@ -103,17 +109,32 @@ def calculators_section(mod, values, offsets):
 
 def scaling_section(mod, values, offsets, repeats, budget):
     plan = [(name, common.PARAMS[name]) for name in FAMILY]
+    width = common.plan_width(plan)
+    # Beside it, timed alternately so that all see the same machine: the
+    # plan without the FFT group that run.py holds to the same targets, and
+    # a plan of the family's width whose items do no work (`length`, one
+    # column each): the serial part of a call, mostly the making of the
+    # result's Python floats with the interpreter lock held.
+    control = common.build_plan(mod.implemented_calculators(), exclude=common.FFT_CALCULATORS | set(FAMILY))
+    empty = [("length", [{}])] * width
     n_series = len(offsets) - 1
-    print(f"\n3. Parallel scaling of the family's plan ({common.plan_width(plan)} columns, {n_series} series x 1,000)")
+    print(f"\n3. Parallel scaling of the family's plan ({width} columns, {n_series} series x 1,000), beside the "
+          f"FFT-free plan ({len(control)} calculators) and an empty plan of the same width")
     wv, wo = common.subset(values, offsets, 64)
     for t in common.thread_counts():
-        mod.extract_batch(wv, wo, plan, t)
-    rows, base = [], None
+        for p in (plan, control, empty):
+            mod.extract_batch(wv, wo, p, t)
+    rows, base = [], {}
     for t in common.thread_counts():
-        best = common.best_time(lambda: mod.extract_batch(values, offsets, plan, t), repeats, budget)
-        base = base or best
-        rows.append([t, f"{best:.3f}", f"{n_series / best:,.0f}", f"{base / best:.2f}x", f"{100 * base / best / t:.0f}%"])
-    print(common.table(["threads", "best s", "series/s", "speedup", "efficiency"], rows))
+        best = {label: common.best_time(lambda: mod.extract_batch(values, offsets, p, t), repeats, budget)
+                for label, p in (("family", plan), ("control", control), ("empty", empty))}
+        compute = best["family"] - best["empty"]
+        for label, v in (*best.items(), ("compute", compute)):
+            base.setdefault(label, v)
+        eff = {label: f"{100 * base[label] / v / t:.0f}%" for label, v in (*best.items(), ("compute", compute))}
+        rows.append([t, f"{best['family']:.3f}", eff["family"], f"{best['empty']:.3f}", f"{compute:.3f}",
+                     eff["compute"], f"{best['control']:.3f}", eff["control"]])
+    print(common.table(["threads", "family s", "eff", "empty s", "family - empty", "eff", "FFT-free s", "eff"], rows))
 
 
 def cost_section(sizes, samples, repeats):

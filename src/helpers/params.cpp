@@ -40,19 +40,6 @@ std::int64_t saturating_int(double v) {
     return static_cast<std::int64_t>(v);
 }
 
-std::int64_t int_param(const Params& p, std::string_view key) {
-    const PVal* v = p.find(key);
-    if (!v) return 0;
-    if (auto* i = std::get_if<std::int64_t>(&v->v)) return *i;
-    if (auto* f = std::get_if<double>(&v->v)) return saturating_int(*f);
-    return 0;
-}
-
-std::uint64_t count_param(const Params& p, std::string_view key) {
-    const std::int64_t i = int_param(p, key);
-    return i < 0 ? 0 : static_cast<std::uint64_t>(i);
-}
-
 double real_param(const Params& p, std::string_view key) {
     const PVal* v = p.find(key);
     if (!v) return std::numeric_limits<double>::quiet_NaN();
@@ -74,13 +61,6 @@ bool bool_param(const Params& p, std::string_view key) {
     if (auto* b = std::get_if<bool>(&v->v)) return *b;
     if (auto* i = std::get_if<std::int64_t>(&v->v)) return *i != 0;
     return false;
-}
-
-std::string_view text_param(const Params& p, std::string_view key) {
-    const PVal* v = p.find(key);
-    if (!v) return {};
-    if (auto* s = std::get_if<std::string>(&v->v)) return *s;
-    return {};
 }
 
 }  // namespace helpers

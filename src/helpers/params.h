@@ -81,9 +81,19 @@ namespace helpers {
 std::int64_t saturating_int(double v);
 
 // Integer key: Int as is, Float truncated with saturation, anything else 0.
-std::int64_t int_param(const Params& p, std::string_view key);
+// Inline, like the other readers calculators call per set and per row.
+inline std::int64_t int_param(const Params& p, std::string_view key) {
+    const PVal* v = p.find(key);
+    if (!v) return 0;
+    if (auto* i = std::get_if<std::int64_t>(&v->v)) return *i;
+    if (auto* f = std::get_if<double>(&v->v)) return saturating_int(*f);
+    return 0;
+}
 // The same with a negative value replaced by 0 (the common range rule).
-std::uint64_t count_param(const Params& p, std::string_view key);
+inline std::uint64_t count_param(const Params& p, std::string_view key) {
+    const std::int64_t i = int_param(p, key);
+    return i < 0 ? 0 : static_cast<std::uint64_t>(i);
+}
 // Real key: Int converted, Float as is, Bool 1.0/0.0, anything else NaN.
 double real_param(const Params& p, std::string_view key);
 // Real key whose absence means 0.0 (a present non-number is still NaN).
@@ -91,7 +101,12 @@ double real_param_or_zero(const Params& p, std::string_view key);
 // Boolean key: a Bool's value, an Int that is not 0; anything else false.
 bool bool_param(const Params& p, std::string_view key);
 // Text key: only a Str counts; anything else reads as the empty text.
-std::string_view text_param(const Params& p, std::string_view key);
+inline std::string_view text_param(const Params& p, std::string_view key) {
+    const PVal* v = p.find(key);
+    if (!v) return {};
+    if (auto* s = std::get_if<std::string>(&v->v)) return *s;
+    return {};
+}
 
 }  // namespace helpers
 
