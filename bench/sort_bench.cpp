@@ -7,30 +7,13 @@
 //
 //   sort_bench VALUES.bin N REPEATS OUT.bin
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "bench_io.h"
 #include "numeric/stats.h"
-
-namespace {
-
-template <class F>
-std::pair<double, double> best_and_median(int repeats, F&& f) {
-    std::vector<double> times;
-    for (int k = 0; k < repeats; ++k) {
-        const auto t0 = std::chrono::steady_clock::now();
-        f();
-        const auto t1 = std::chrono::steady_clock::now();
-        times.push_back(std::chrono::duration<double>(t1 - t0).count());
-    }
-    std::sort(times.begin(), times.end());
-    return {times.front(), times[times.size() / 2]};
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 5) {
@@ -39,20 +22,15 @@ int main(int argc, char** argv) {
     }
     std::vector<double> x(std::strtoull(argv[2], nullptr, 10));
     const int repeats = std::max(1, std::atoi(argv[3]));
-    std::FILE* f = std::fopen(argv[1], "rb");
-    if (!f || std::fread(x.data(), sizeof(double), x.size(), f) != x.size()) {
-        std::fprintf(stderr, "cannot read %zu doubles from %s\n", x.size(), argv[1]);
-        return 1;
-    }
-    std::fclose(f);
+    if (!bench::read_doubles(argv[1], x)) return 1;
 
     std::vector<double> sorted(x.size());
     std::vector<std::int64_t> keys(x.size());
-    const auto vq = best_and_median(repeats, [&] {
+    const auto vq = bench::best_and_median(repeats, [&] {
         std::copy(x.begin(), x.end(), sorted.begin());
         stats::sort_total(sorted);
     });
-    const auto plain = best_and_median(repeats, [&] {
+    const auto plain = bench::best_and_median(repeats, [&] {
         for (std::size_t i = 0; i < x.size(); ++i) keys[i] = stats::total_order_key(x[i]);
         std::sort(keys.begin(), keys.end());
         for (std::size_t i = 0; i < x.size(); ++i) sorted[i] = stats::from_total_order_key(keys[i]);

@@ -5,29 +5,12 @@
 //
 //   spectral_bench SERIES.bin N REPEATS OUT.bin
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "bench_io.h"
 #include "numeric/spectral.h"
-
-namespace {
-
-template <class F>
-std::pair<double, double> time_calls(int repeats, F&& call) {
-    std::vector<double> times;
-    for (int k = 0; k < repeats; ++k) {
-        const auto t0 = std::chrono::steady_clock::now();
-        call();
-        const auto t1 = std::chrono::steady_clock::now();
-        times.push_back(std::chrono::duration<double>(t1 - t0).count());
-    }
-    std::sort(times.begin(), times.end());
-    return {times.front(), times[times.size() / 2]};
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 5) {
@@ -36,17 +19,12 @@ int main(int argc, char** argv) {
     }
     std::vector<double> x(std::strtoull(argv[2], nullptr, 10));
     const int repeats = std::max(1, std::atoi(argv[3]));
-    std::FILE* f = std::fopen(argv[1], "rb");
-    if (!f || std::fread(x.data(), sizeof(double), x.size(), f) != x.size()) {
-        std::fprintf(stderr, "cannot read %zu doubles from %s\n", x.size(), argv[1]);
-        return 1;
-    }
-    std::fclose(f);
+    if (!bench::read_doubles(argv[1], x)) return 1;
 
     spectral::Spectrum bins = spectral::rfft(x);  // plans made before timing
     std::vector<double> psd = spectral::welch_psd(x);
-    const auto [rb, rm] = time_calls(repeats, [&] { bins = spectral::rfft(x); });
-    const auto [wb, wm] = time_calls(repeats, [&] { psd = spectral::welch_psd(x); });
+    const auto [rb, rm] = bench::best_and_median(repeats, [&] { bins = spectral::rfft(x); });
+    const auto [wb, wm] = bench::best_and_median(repeats, [&] { psd = spectral::welch_psd(x); });
     std::printf("%.9g %.9g %.9g %.9g\n", rb, rm, wb, wm);
 
     std::FILE* out = std::fopen(argv[4], "wb");
