@@ -11,7 +11,10 @@ Sections:
      common.PARAMS against the numpy/scipy/statsmodels loop of run.py
      (values compared; ratio = loop time / native time, one thread);
   3. parallel efficiency of a plan of these calculators over 10,000 series
-     of 1,000 samples (targets: >= 85% at 4 threads, >= 75% at all cores);
+     of 1,000 samples (targets: >= 85% at 4 threads, >= 75% at all cores),
+     beside the FFT-free plan of run.py and a plan of the same width that
+     does no work: the family's 441 columns make 4.4M Python floats with the
+     interpreter lock held, so its wall time has a serial part, shown apart;
   4. cost per sample at 10^3 and 10^5 samples per calculator.
 """
 
@@ -112,11 +115,12 @@ def scaling_section(mod, values, offsets, repeats, budget):
     width = common.plan_width(plan)
     # Beside it, timed alternately so that all see the same machine: the
     # plan without the FFT group that run.py holds to the same targets, and
-    # a plan of the family's width whose items do no work (`length`, one
-    # column each): the serial part of a call, mostly the making of the
-    # result's Python floats with the interpreter lock held.
+    # a plan of the family's width that does no work (`length`, which fills
+    # one of its columns, with as many sets as the family has columns): the
+    # serial part of a call, the making of the result's Python floats with
+    # the interpreter lock held.
     control = common.build_plan(mod.implemented_calculators(), exclude=common.FFT_CALCULATORS | set(FAMILY))
-    empty = [("length", [{}])] * width
+    empty = [("length", [{}] * width)]
     n_series = len(offsets) - 1
     print(f"\n3. Parallel scaling of the family's plan ({width} columns, {n_series} series x 1,000), beside the "
           f"FFT-free plan ({len(control)} calculators) and an empty plan of the same width")
