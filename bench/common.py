@@ -135,12 +135,12 @@ def _grid():
 
 PARAMS = _grid()
 
-# Kept out of the plan whose parallel efficiency has targets: the
-# calculators that run FFTs (all transforms of the process share one planner
-# lock, so they serialise across threads), and with them `autocorrelation`
-# and the two wavelet calculators, which compute by direct sums and
-# convolutions but belong to the same excluded group by definition of the
-# targets.
+# Kept out of the FFT-free plan of run.py's scaling section: the calculators
+# that run FFTs, and with them `autocorrelation` and the two wavelet
+# calculators, which compute by direct sums and convolutions but belong to
+# the same group by definition of the targets. (Transforms are planned under
+# one lock but run outside it; bench/spectral.py measures that group's
+# scaling beside this plan.)
 FFT_CALCULATORS = frozenset({
     "fft_coefficient",
     "fft_aggregated",
