@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -55,58 +54,50 @@ Values fft_coefficient(SeriesContext& c, ParamSets params) {
 
 // Moments of the bin index weighted by the magnitude spectrum A:
 // m_k = sum_i i^k A_i / sum(A) (plain sums from -0.0, i^k by repeated
-// multiplication). All NaN when sum(A) is 0 (empty or all-zero series).
+// multiplication), the four summed side by side in one pass, each in index
+// order. All NaN when sum(A) is 0 (empty or all-zero series).
 class SpectralMoments {
 public:
-    explicit SpectralMoments(std::span<const std::complex<double>> f) : a_(f.size()) {
-        for (std::size_t i = 0; i < f.size(); ++i) a_[i] = std::hypot(f[i].real(), f[i].imag());
-        total_ = stats::sum(a_);
-        m1_ = moment(1);
-        variance_ = moment(2) - m1_ * m1_;
+    explicit SpectralMoments(std::span<const std::complex<double>> f) {
+        std::vector<double> a(f.size());
+        for (std::size_t i = 0; i < f.size(); ++i) a[i] = std::hypot(f[i].real(), f[i].imag());
+        const double total = stats::sum(a);
+        double s[4] = {-0.0, -0.0, -0.0, -0.0};
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            const double x = static_cast<double>(i), x2 = x * x, x3 = x2 * x, x4 = x3 * x;
+            s[0] += x * a[i];
+            s[1] += x2 * a[i];
+            s[2] += x3 * a[i];
+            s[3] += x4 * a[i];
+        }
+        for (int k = 0; k < 4; ++k) m_[k] = total == 0.0 ? NaN : s[k] / total;
+        variance_ = m_[1] - m_[0] * m_[0];
     }
 
-    double centroid() const { return m1_; }
+    double centroid() const { return m_[0]; }
     double variance() const { return variance_; }
-    double skew() {
+    double skew() const {
         if (variance_ < 0.5) return NaN;
-        const double m1 = m1_, v = variance_;
-        return ((moment(3) - (3.0 * m1) * v) - (m1 * m1) * m1) / std::pow(v, 1.5);
+        const double m1 = m_[0], v = variance_;
+        return ((m_[2] - (3.0 * m1) * v) - (m1 * m1) * m1) / std::pow(v, 1.5);
     }
-    double kurtosis() {
+    double kurtosis() const {
         if (variance_ < 0.5) return NaN;
-        const double m1 = m1_;
+        const double m1 = m_[0];
         const double m1_4 = ((m1 * m1) * m1) * m1;
-        return (((moment(4) - (4.0 * m1) * moment(3)) + (6.0 * (m1 * m1)) * moment(2)) - 3.0 * m1_4) /
-               (variance_ * variance_);
+        return (((m_[3] - (4.0 * m1) * m_[2]) + (6.0 * (m1 * m1)) * m_[1]) - 3.0 * m1_4) / (variance_ * variance_);
     }
 
 private:
-    // Each moment is summed once per call.
-    double moment(int k) {
-        std::optional<double>& slot = moments_[k - 1];
-        if (!slot) {
-            double s = -0.0;
-            for (std::size_t i = 0; i < a_.size(); ++i) {
-                const double x = static_cast<double>(i);
-                double p = x;
-                for (int j = 1; j < k; ++j) p *= x;
-                s += p * a_[i];
-            }
-            slot = total_ == 0.0 ? NaN : s / total_;
-        }
-        return *slot;
-    }
-
-    std::vector<double> a_;
-    double total_, m1_, variance_;
-    std::optional<double> moments_[4];
+    double m_[4];  // m1 .. m4
+    double variance_;
 };
 
 // "aggtype": "centroid", "variance", "skew", "kurtosis" (the last two NaN
 // for a variance below 0.5); anything else NaN.
 Values fft_aggregated(SeriesContext& c, ParamSets params) {
     if (params.empty()) return {};
-    SpectralMoments moments(c.rfft());
+    const SpectralMoments moments(c.rfft());
     Values out(params.size());
     for (std::size_t i = 0; i < params.size(); ++i) {
         const std::string_view type = helpers::text_param(params[i], "aggtype");
