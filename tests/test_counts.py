@@ -4,27 +4,13 @@ import math
 import numpy as np
 import pytest
 
-from selquor_rs import compute_feature
-
-NAN, INF = float("nan"), float("inf")
-NEG_NAN = float(-np.float64(NAN))  # sign bit set
+from conftest import INF, NAN, NEG_NAN, one, same
 
 SCALARS = [
     "count_above_mean", "count_below_mean", "has_duplicate", "has_duplicate_max", "has_duplicate_min",
     "percentage_of_reoccurring_datapoints_to_all_datapoints", "percentage_of_reoccurring_values_to_all_values",
     "sum_of_reoccurring_data_points", "sum_of_reoccurring_values", "ratio_value_number_to_time_series_length",
 ]
-
-
-def one(name, x, params=None):
-    out = compute_feature(name, np.asarray(x, dtype=np.float64), [params or {}])
-    assert out is not None and len(out) == 1
-    return out[0]
-
-
-def identical(got, want):
-    # NaN matches NaN and the sign of a zero matters.
-    return (math.isnan(got) and math.isnan(want)) or (got == want and math.copysign(1, got) == math.copysign(1, want))
 
 
 def ties(seed, n=200):
@@ -64,10 +50,13 @@ def ties(seed, n=200):
         ("sum_of_reoccurring_data_points", [INF, INF, 1.0], {}, INF),
         ("sum_of_reoccurring_data_points", [0.0, -0.0], {}, -0.0),   # one group valued -0.0
         ("sum_of_reoccurring_values", [-0.0, 0.0, 5.0], {}, 0.0),    # ... plus 0 * 5.0 = +0.0
+        ("sum_of_reoccurring_data_points", [-0.0, -0.0, -5.0], {}, -0.0),  # ... and 0 * -5.0 = -0.0 does not
+        ("sum_of_reoccurring_data_points", [3.0, 3.0, NEG_NAN], {}, NAN),
+        ("sum_of_reoccurring_data_points", [1e308, 1e308, -1e308, -1e308, -1e308], {}, NAN),  # inf - inf
     ],
 )
 def test_worked_examples(name, x, params, want):
-    assert identical(one(name, x, params), want)
+    assert same(one(name, x, params), want)
 
 
 @pytest.mark.parametrize("t", [-1.5, 0.0, 1.49, 7.0])

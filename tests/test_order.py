@@ -9,19 +9,13 @@ import math
 import numpy as np
 import pytest
 
+from conftest import INF, NAN, NEG_NAN, same
 from selquor_rs import compute_feature, extract_batch
 
-NAN, INF = math.nan, math.inf
-NEG_NAN = float(np.copysign(np.nan, -1))
 QS = [0.0, 0.1, 0.3, 0.5, 0.75, 1.0]
 DISTINCT = ["has_duplicate", "percentage_of_reoccurring_datapoints_to_all_datapoints",
             "percentage_of_reoccurring_values_to_all_values", "sum_of_reoccurring_data_points",
             "sum_of_reoccurring_values", "ratio_value_number_to_time_series_length"]  # fmt: skip
-
-
-def same(a, b):
-    """Equal as values, NaN equal to NaN, the sign of a zero kept."""
-    return math.isnan(a) if math.isnan(b) else a == b and math.copysign(1.0, a) == math.copysign(1.0, b)
 
 
 def series(kind, n, seed):
@@ -128,15 +122,3 @@ def test_distinct_value_calculators_match_numpy_groups(kind, n):
     from_sorted = batch(x, [("median", [{}])] + [(name, [{}]) for name in DISTINCT])[1:]
     for got in (alone, hashed, from_sorted):
         assert all(map(same, got, want)), list(zip(DISTINCT, got, want))
-
-
-@pytest.mark.parametrize("x, want", [
-    # Zero-weight terms: 0 * 5.0 = +0.0 turns the -0.0 sum of the zeros positive; 0 * -5.0 does not.
-    ([-0.0, -0.0, 5.0], 0.0), ([-0.0, -0.0, -5.0], -0.0), ([-0.0, 0.0, 1e-310], 0.0),
-    # 0 * inf and a NaN group are NaN; an overflowing reoccurring sum is inf - inf.
-    ([2.0, 2.0, -INF], NAN), ([1e308, 1e308, -1e308, -1e308, -1e308], NAN), ([3.0, 3.0, NEG_NAN], NAN),
-])  # fmt: skip
-def test_reoccurring_sum_keeps_the_defining_order(x, want):
-    x = np.array(x)
-    assert same(compute_feature("sum_of_reoccurring_data_points", x, [{}])[0], want)
-    assert same(distinct_ref(x)["sum_of_reoccurring_data_points"], want)  # the hand value is the definition's

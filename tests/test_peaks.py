@@ -6,24 +6,11 @@ import numpy as np
 import pytest
 from numpy.lib.stride_tricks import sliding_window_view
 
-from selquor_rs import compute_feature
-
-NAN, INF = float("nan"), float("inf")
-NEG_NAN = float(-np.float64(NAN))  # sign bit set
-
-
-def many(name, x, sets):
-    out = compute_feature(name, np.asarray(x, dtype=np.float64), sets)
-    assert len(out) == len(sets)
-    return out
+from conftest import INF, NAN, NEG_NAN, calc, one, same
 
 
 def rows(name, x, key, pairs):
     return [(name, x, {key: v}, w) for v, w in pairs]
-
-
-def same(got, want):
-    return (math.isnan(got) and math.isnan(want)) or got == want
 
 
 PEAKS = [1.0, 3.0, 2.0, 4.0, 1.0]
@@ -73,7 +60,7 @@ CQ = {"ql": 0.0, "qh": 1.0, "f_agg": "mean"}
     ],
 )
 def test_worked_examples(name, x, params, want):
-    assert same(many(name, x, [params])[0], want)
+    assert same(one(name, x, params), want)
 
 
 def peaks_oracle(x, s):
@@ -92,14 +79,14 @@ def test_number_peaks_agrees_with_windows_for_every_support(seed):
     x[rng.integers(0, 300, size=4)] = [NAN, NEG_NAN, INF, -INF]
     x[[0, -1]] = 1e9
     supports = [1, 2, 3, 15, 16, 17, 18, 30, 60, 149, 150]
-    assert many("number_peaks", x, [{"n": s} for s in supports]) == [peaks_oracle(x, s) for s in supports]
+    assert calc("number_peaks", x, *({"n": s} for s in supports)) == [peaks_oracle(x, s) for s in supports]
 
 
 def test_strikes_agree_with_numpy_runs():
     x = np.random.default_rng(1).normal(size=500).cumsum()
     runs = lambda flags: max((len(list(g)) for k, g in itertools.groupby(flags) if k), default=0)  # noqa: E731
-    assert many("longest_strike_above_mean", x, [{}]) == [runs(x > x.mean())]
-    assert many("longest_strike_below_mean", x, [{}]) == [runs(x < x.mean())]
+    assert calc("longest_strike_above_mean", x, {}) == [runs(x > x.mean())]
+    assert calc("longest_strike_below_mean", x, {}) == [runs(x < x.mean())]
 
 
 AGGS = {"mean": np.mean, "median": np.median, "var": np.var, "max": np.max, "sum": np.sum, "argmax": np.argmax}
@@ -112,7 +99,7 @@ def test_change_quantiles_agrees_with_numpy(ql, qh, isabs):
     inside = (x >= lo) & (x <= hi)
     d = np.diff(x)[inside[1:] & inside[:-1]]
     d = np.abs(d) if isabs else d
-    got = many("change_quantiles", x, [{"ql": ql, "qh": qh, "isabs": isabs, "f_agg": f} for f in AGGS])
+    got = calc("change_quantiles", x, *({"ql": ql, "qh": qh, "isabs": isabs, "f_agg": f} for f in AGGS))
     np.testing.assert_allclose(got, [float(f(d)) for f in AGGS.values()], rtol=1e-12, atol=1e-14)
 
 
@@ -120,8 +107,8 @@ def test_index_mass_quantile_and_spread_agree_with_numpy():
     x = np.random.default_rng(6).gamma(2.0, size=1001) - 1.0
     c = np.cumsum(np.abs(x)) / math.fsum(np.abs(x))
     qs = [0.0, 0.013, 0.5, 0.999, c[500], np.nextafter(c[500], 2)]
-    assert many("index_mass_quantile", x, [{"q": q} for q in qs]) == [(np.argmax(c >= q) + 1) / x.size for q in qs]
+    assert calc("index_mass_quantile", x, *({"q": q} for q in qs)) == [(np.argmax(c >= q) + 1) / x.size for q in qs]
     span = x.max() - x.min()
     for r in (0.0, 0.01, 0.05, 0.2, 1.0):
-        assert many("symmetry_looking", x, [{"r": r}]) == [float(abs(x.mean() - np.median(x)) < r * span)]
-        assert many("large_standard_deviation", x, [{"r": r}]) == [float(r * span < x.std())]
+        assert calc("symmetry_looking", x, {"r": r}) == [float(abs(x.mean() - np.median(x)) < r * span)]
+        assert calc("large_standard_deviation", x, {"r": r}) == [float(r * span < x.std())]

@@ -1,22 +1,14 @@
-"""Work shared across the parameter sets of a call and across the items of a
-batch row gives the bits each set gives on its own.
-
-Every calculator below computes something once (a sorted copy, the changes
-of a corridor with their sums, the largest magnitudes, peak supports, window
-distances, the sum, moments and extremes) and reads it for many sets or
-items. Each
-set is evaluated three ways, bit for bit (any NaN matches any NaN):
-alone in its own call, with all the sets of its calculator in one call, and
-inside a batch holding the whole plan, in both plan orders (so a shared
-quantity is made first by one calculator, then by another).
-"""
+"""Work shared across the sets of a call and the items of a batch row (a
+sorted copy, a corridor's changes, peak supports, window distances, moments)
+gives each set's own bits: each set alone, all sets of its calculator in one
+call, and inside a batch of the whole plan in both orders (so a shared
+quantity is made first by one calculator, then by another)."""
 import numpy as np
 import pytest
 
+from conftest import INF, NAN, NEG_NAN, bits
 from selquor_rs import compute_feature, extract_batch
 
-NAN, INF = float("nan"), float("inf")
-NEG_NAN = float(-np.float64(NAN))
 TINY = 5e-324  # the smallest subnormal
 
 
@@ -79,11 +71,6 @@ PLAN = [
         "mean_abs_change")],
     ("energy_ratio_by_chunks", [{"num_segments": 3, "segment_focus": f} for f in (0, 1, 2, 2, 5)]),
 ]
-
-
-def bits(values):
-    a = np.asarray(values, dtype=np.float64)
-    return np.where(np.isnan(a), np.uint64(0x7FF8000000000000), a.view(np.uint64))
 
 
 def alone(name, x, sets):

@@ -9,9 +9,8 @@ from numpy.lib.stride_tricks import sliding_window_view
 from statsmodels.regression.linear_model import OLS
 from statsmodels.tsa.stattools import adfuller
 
-from selquor_rs import compute_feature
+from conftest import I64_MAX, NAN, calc
 
-NAN, I64_MAX = float("nan"), 2**63 - 1
 RNG = np.random.default_rng(20240611)
 
 
@@ -27,11 +26,11 @@ LINE = ("slope", "intercept", "rvalue", "pvalue", "stderr")
 
 
 def run(name, x, *sets):
-    return np.array(compute_feature(name, np.asarray(x, dtype=np.float64), list(sets)))
+    return np.array(calc(name, x, *sets))
 
 
 def nan_equal(got, want):
-    return np.array_equal(np.asarray(got, dtype=float), np.asarray(want, dtype=float), equal_nan=True)
+    return np.array_equal(got, np.asarray(want, dtype=float), equal_nan=True)
 
 
 # ------------------------------------------------------------------ unit root
@@ -139,15 +138,10 @@ def test_ar_coefficient_short_series_order_zero_and_huge_orders():
     assert nan_equal(run("ar_coefficient", x, *({"k": 2, "coeff": c} for c in range(4))), [NAN, NAN, 0.0, NAN])
     assert nan_equal(run("ar_coefficient", x, {"k": 0, "coeff": 0}, {"k": 0, "coeff": -3}, {"k": 0, "coeff": 1}), [2.5, 2.5, NAN])
     assert run("ar_coefficient", [], {"k": 0, "coeff": 0}) == [0.0]
+    assert np.isnan(run("ar_coefficient", [*SERIES["ar2"][:50], NAN, 1.0], {"k": 1, "coeff": 0}, {"k": 1, "coeff": 1})).all()
     big = 10**15
     assert nan_equal(run("ar_coefficient", SERIES["ar2"][:100], {"k": big, "coeff": 5}, {"k": big, "coeff": big},
                          {"k": I64_MAX, "coeff": I64_MAX}), [NAN, 0.0, 0.0])
-
-
-def test_ar_coefficient_of_a_series_with_a_nan_is_nan():
-    x = SERIES["ar2"][:200].copy()
-    x[50] = NAN
-    assert np.isnan(run("ar_coefficient", x, {"k": 1, "coeff": 0}, {"k": 1, "coeff": 1})).all()
 
 
 @pytest.mark.parametrize("scale", [1e75, 1e76, 1e-70])
@@ -172,10 +166,16 @@ def drift_fit(x, m, r):
     return np.polyfit(lx, ly, m)
 
 
-@pytest.mark.parametrize("m,r", [(3, 30), (2, 10), (5, 50)])
-def test_friedrich_and_langevin_match_polyfit_and_numpy_roots(m, r):
-    x = SERIES["ar2"]
-    coef = drift_fit(x, m, r)
+# Short decimals, exact in binary: empty bins at r = 30, and more coefficients than points at m = 6.
+WALK = np.array([0, 1.25, 0.5, -0.75, -1.5, -0.25, 1.0, 1.75, 0.625, -0.125, -1.125, 0.375, 2.0])
+
+
+@pytest.mark.parametrize("x,m,r", [(SERIES["ar2"], 3, 30), (SERIES["ar2"], 2, 10), (SERIES["ar2"], 5, 50),
+                                   (WALK, 2, 30), (WALK, 6, 4)])
+def test_friedrich_and_langevin_match_polyfit_and_numpy_roots(x, m, r):
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")  # polyfit's rank warning: the minimum-norm fit is wanted
+        coef = drift_fit(x, m, r)
     got = run("friedrich_coefficients", x, *({"m": m, "r": r, "coeff": c} for c in range(m + 2)))
     assert got[: m + 1] == pytest.approx(coef, rel=1e-7, abs=1e-12) and np.isnan(got[m + 1])
     want = max(np.roots(coef).real)
@@ -188,6 +188,14 @@ def test_friedrich_and_langevin_match_polyfit_and_numpy_roots(m, r):
     (SERIES["ar2"], I64_MAX, 30, True),           # a degree beyond the fitted range, never allocated
     (SERIES["ar2"] * 1e109 + 1e110, 3, 30, True),  # cubes of the levels overflow
     (SERIES["ar2"] * 0.1 + 1e5, 6, 30, False),    # the monic form of a tiny leading coefficient overflows
+    (WALK, 0, 2, True),                           # degree 0
+    ([4.0], 3, 2, True),                          # no step
+    ([2.0] * 4, 2, 2, True),                      # equal edges
+    ([0.0, 0.0, 0.0, 1.0, 2.0], 1, 2, True),      # edges 0, 0, 1 repeat
+    ([0.0, -NAN, 1.0, 2.0], 1, 2, True),          # a NaN lands on an outer edge
+    ([0.0, 1.0, np.inf, 2.0], 1, 2, True),        # and so does an infinity
+    ([-1e308, 1e308, 0.0], 1, 2, True),           # the middle edge overflows
+    ([0.0, 1.0, 0.0, 1.0, 0.0], 1, I64_MAX, True),  # tied values share an edge at any huge r
 ])
 def test_failed_drift_fits_and_overflowing_roots_give_nan(x, m, r, fit_fails):
     coef = run("friedrich_coefficients", x, *({"m": m, "r": r, "coeff": c} for c in range(4)))

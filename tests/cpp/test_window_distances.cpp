@@ -70,15 +70,4 @@ TEST(WindowDistances, EveryLaneGivesTheScalarBits) {
     hwy::SetSupportedTargetsForTest(0);
 }
 
-TEST(WindowDistances, HandDerivedValues) {
-    // Plain: sqrt((1-0)^2 + (2-0)^2 + (2-0)^2) = 3. Normalised: a window
-    // that is the query shifted and scaled is at distance 0; a constant
-    // window against a varying query at sqrt(3); two constants at 0.
-    const std::vector<double> q = {1.0, 2.0, 2.0};
-    EXPECT_EQ(helpers::window_distances(std::vector<double>{0.0, 0.0, 0.0}, q, false)[0], 3.0);
-    EXPECT_EQ(helpers::window_distances(std::vector<double>{3.0, 5.0, 5.0}, q, true)[0], 0.0);
-    EXPECT_EQ(helpers::window_distances(std::vector<double>{4.0, 4.0, 4.0}, q, true)[0], std::sqrt(3.0));
-    EXPECT_EQ(helpers::window_distances(std::vector<double>{4.0, 4.0, 4.0}, std::vector<double>{1.0, 1.0, 1.0}, true)[0], 0.0);
-}
-
 }  // namespace
