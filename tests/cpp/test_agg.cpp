@@ -8,17 +8,7 @@
 #include <vector>
 
 #include "helpers/agg.h"
-
-namespace {
-
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double INF = std::numeric_limits<double>::infinity();
-
-bool same(double a, double b) {
-    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b) || (std::isnan(a) && std::isnan(b));
-}
-
-}  // namespace
+#include "test_util.h"
 
 TEST(AggParse, EveryAcceptedNameSelectsItsVariant) {
     const std::pair<const char*, Agg::Kind> names[] = {

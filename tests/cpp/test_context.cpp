@@ -12,42 +12,9 @@
 
 #include "calculators/context.h"
 #include "numeric/stats.h"
+#include "test_util.h"
 
 namespace {
-
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double INF = std::numeric_limits<double>::infinity();
-
-bool same(double a, double b) {
-    return (std::isnan(a) && std::isnan(b)) || std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
-}
-
-std::vector<std::vector<double>> adversarial_series() {
-    std::mt19937_64 g(8);
-    std::normal_distribution<double> normal;
-    std::vector<std::vector<double>> out = {
-        {},
-        {-NaN},
-        {-0.0, 0.0},
-        {2.5, 2.5, 2.5},
-        {0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1},
-        {1e200, -1e200, 3.0},
-        {INF, 1.0},
-        {INF, -INF},
-        {1e16, 1.0, -1e16},
-        {5e-324, -5e-324, 1e-310, 0.0},
-        {1.5e308, -std::numeric_limits<double>::max(), -1e292, std::numeric_limits<double>::max()},
-    };
-    for (std::size_t n : {3, 17, 1000}) {
-        std::vector<double> x(n);
-        for (double& v : x) v = normal(g);
-        out.push_back(x);
-        x[n / 2] = NaN;
-        x[n / 3] = -NaN;
-        out.push_back(x);
-    }
-    return out;
-}
 
 using Slot = double (*)(calculators::SeriesContext&);
 
@@ -58,7 +25,7 @@ TEST(SeriesContext, SlotsGiveTheDefiningRoutinesBits) {
     const Slot max = [](calculators::SeriesContext& c) { return c.max(); };
     const Slot min = [](calculators::SeriesContext& c) { return c.min(); };
     const std::vector<std::vector<Slot>> orders = {{sum, mean, variance, max, min}, {variance, mean, sum, min, max}};
-    for (const auto& x : adversarial_series()) {
+    for (const auto& x : awkward_series()) {
         const double want[] = {stats::sum(x), stats::mean(x), stats::var(x), stats::max(x), stats::min(x)};
         for (const auto& order : orders) {
             calculators::SeriesContext c(x);
@@ -73,7 +40,7 @@ TEST(SeriesContext, SlotsGiveTheDefiningRoutinesBits) {
 
 TEST(SeriesContext, QuantilesBySelectionOrFromTheSortedCopy) {
     // Long series take a selection for a lone quantile, short ones a sort.
-    auto series = adversarial_series();
+    auto series = awkward_series();
     std::mt19937_64 g(9);
     std::normal_distribution<double> normal;
     std::vector<double> tied(10000);
@@ -93,7 +60,7 @@ TEST(SeriesContext, QuantilesBySelectionOrFromTheSortedCopy) {
 }
 
 TEST(PairedSums, GiveEachSumsBits) {
-    const auto series = adversarial_series();
+    const auto series = awkward_series();
     for (const auto& a : series)
         for (const auto& b : series) {
             if (a.size() != b.size()) continue;

@@ -13,11 +13,9 @@
 #include <vector>
 
 #include "helpers/counting.h"
+#include "test_util.h"
 
 namespace {
-
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double INF = std::numeric_limits<double>::infinity();
 
 std::uint64_t loop(const std::vector<double>& x, std::size_t first, const std::function<bool(std::size_t)>& f) {
     std::uint64_t c = 0;
@@ -77,8 +75,8 @@ TEST(Counting, ChangesWithinABandAgreeWithAPlainLoop) {
                 const std::size_t got = helpers::changes_within(x, lo, hi, changes.data(), magnitudes.data());
                 ASSERT_EQ(got, want.size());
                 for (std::size_t k = 0; k < got; ++k) {
-                    EXPECT_EQ(std::bit_cast<std::uint64_t>(changes[k]), std::bit_cast<std::uint64_t>(want[k]));
-                    EXPECT_EQ(std::bit_cast<std::uint64_t>(magnitudes[k]), std::bit_cast<std::uint64_t>(std::abs(want[k])));
+                    EXPECT_EQ(bits(changes[k]), bits(want[k]));
+                    EXPECT_EQ(bits(magnitudes[k]), bits(std::abs(want[k])));
                 }
             }
         }

@@ -10,22 +10,9 @@
 
 #include "numeric/cwt.h"
 #include "numeric/stats.h"
+#include "test_util.h"
 
 namespace {
-
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double INF = std::numeric_limits<double>::infinity();
-constexpr std::uint64_t U64_MAX = std::numeric_limits<std::uint64_t>::max();
-
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
-
-std::vector<double> noise(std::size_t n, unsigned seed) {
-    std::mt19937_64 gen(seed);
-    std::normal_distribution<double> normal;
-    std::vector<double> x(n);
-    for (double& v : x) v = normal(gen);
-    return x;
-}
 
 // Every window of the convolution, tiles crossed and filter entries given
 // only where the window reads them, has the bits of the full convolution,

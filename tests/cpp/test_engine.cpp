@@ -10,10 +10,9 @@
 
 #include "helpers/panic.h"
 #include "batch/engine.h"
+#include "test_util.h"
 
 namespace {
-
-constexpr std::uint64_t U64_MAX = std::numeric_limits<std::uint64_t>::max();
 
 // Runs f as if the ambient pool had n threads, whatever this machine has.
 template <class F>

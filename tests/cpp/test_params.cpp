@@ -8,13 +8,12 @@
 #include <vector>
 
 #include "helpers/params.h"
+#include "test_util.h"
 
 namespace {
 
 constexpr std::int64_t I64_MAX = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t I64_MIN = std::numeric_limits<std::int64_t>::min();
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double INF = std::numeric_limits<double>::infinity();
 
 Params with(PVal value, const std::string& key = "k") {
     Params p;
@@ -53,13 +52,11 @@ TEST(ParamReaders, EveryVariantUnderEveryKindOfKey) {
         EXPECT_EQ(helpers::int_param(row.set, "k"), row.i);
         EXPECT_EQ(helpers::count_param(row.set, "k"), row.i < 0 ? 0u : static_cast<std::uint64_t>(row.i));
         const double r = helpers::real_param(row.set, "k");
-        EXPECT_TRUE(std::bit_cast<std::uint64_t>(r) == std::bit_cast<std::uint64_t>(row.r) ||
-                    (std::isnan(r) && std::isnan(row.r)))
-            << r << " " << row.r;
+        EXPECT_TRUE(same(r, row.r)) << r << " " << row.r;
         EXPECT_EQ(helpers::bool_param(row.set, "k"), row.b);
         EXPECT_EQ(helpers::text_param(row.set, "k"), row.text);
     }
-    EXPECT_EQ(std::bit_cast<std::uint64_t>(helpers::real_param(with(PVal{-0.0}), "k")), std::bit_cast<std::uint64_t>(-0.0));
+    EXPECT_EQ(bits(helpers::real_param(with(PVal{-0.0}), "k")), bits(-0.0));
     // Only a missing key reads 0.0 here; a present non-number is still NaN.
     EXPECT_EQ(helpers::real_param_or_zero(Params{}, "k"), 0.0);
     EXPECT_TRUE(std::isnan(helpers::real_param_or_zero(with(PVal{}), "k")));

@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "numeric/regression.h"
+#include "test_util.h"
 
 namespace {
 
 using regression::Matrix;
 using Vec = std::vector<double>;
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
 Matrix from_rows(const std::vector<Vec>& rows) {
     Matrix a{{}, rows.size(), rows.empty() ? 0 : rows[0].size()};

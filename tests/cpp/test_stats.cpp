@@ -11,14 +11,9 @@
 #include <hwy/targets.h>
 
 #include "numeric/stats.h"
+#include "test_util.h"
 
 namespace {
-
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double INF = std::numeric_limits<double>::infinity();
-constexpr double BIG = std::numeric_limits<double>::max();
-
-std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
 
 // The defining algorithms, written as plainly as they are stated, to check
 // the optimised routines bit for bit.
@@ -51,33 +46,6 @@ double quantile_reference(std::vector<double> x, double q) {
     const std::size_t hi = c > 0.0 ? static_cast<std::size_t>(c) : 0;
     if (lo == hi) return x[lo];
     return (x[hi] - x[lo]) * (pos - static_cast<double>(lo)) + x[lo];
-}
-
-// Lengths around the block sizes of the vectorised routines, few distinct
-// values (ties), signed zeros, infinities and NaNs of both signs.
-std::vector<std::vector<double>> awkward_series() {
-    std::mt19937_64 rng(7);
-    std::vector<std::vector<double>> out;
-    const double pool[] = {-0.0, 0.0, 1.0, -1.0, 2.5, -INF, INF, 1e308, -1e308, 3.0};
-    for (std::size_t n : {1, 2, 3, 7, 15, 16, 17, 33, 2047, 2048, 2049, 4096, 5000, 9000}) {
-        for (int variant = 0; variant < 12; ++variant) {
-            std::vector<double> x(n);
-            std::uniform_int_distribution<int> pick(0, variant < 4 ? 1 : 9);
-            for (double& v : x) v = pool[pick(rng)];
-            if (variant >= 8) {
-                std::normal_distribution<double> gauss;
-                for (double& v : x) v = std::round(gauss(rng) * 4.0) / 4.0;
-            }
-            std::uniform_int_distribution<std::size_t> where(0, n - 1);
-            if (variant % 3 == 1) x[where(rng)] = NaN;
-            if (variant % 3 == 2) {
-                x[where(rng)] = -NaN;
-                x[where(rng)] = NaN;
-            }
-            out.push_back(std::move(x));
-        }
-    }
-    return out;
 }
 
 }  // namespace
@@ -187,7 +155,6 @@ TEST(StatsQuantile, SelectionMatchesTheSortedCopyBitForBit) {
     // Clamps, a NaN q, and a sign-set NaN (last, like any NaN: every q NaN).
     std::vector<std::vector<double>> cases = awkward_series();
     cases.push_back({4.0, -NaN, 2.0, 3.0});
-    cases.push_back({});
     std::mt19937_64 rng(3);
     std::normal_distribution<double> gauss;
     for (std::size_t n : {1, 2, 5, 100, 1001}) {

@@ -12,16 +12,9 @@
 #include <vector>
 
 #include "helpers/window_distances.h"
+#include "test_util.h"
 
 namespace {
-
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double INF = std::numeric_limits<double>::infinity();
-constexpr double BIG = std::numeric_limits<double>::max();
-
-bool same(double a, double b) {
-    return (std::isnan(a) && std::isnan(b)) || std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
-}
 
 std::vector<double> adversarial_series() {
     std::mt19937_64 g(5);
