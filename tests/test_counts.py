@@ -69,20 +69,3 @@ def test_level_counts_agree_with_numpy(t):
     assert one("range_count", x, {"min": t, "max": t + 1.0}) == np.count_nonzero((x >= t) & (x < t + 1.0))
     y = np.random.default_rng(1).standard_t(3, size=500)
     assert one("ratio_beyond_r_sigma", y, {"r": t}) == np.count_nonzero(np.abs(y - y.mean()) > t * y.std()) / y.size
-
-
-@pytest.mark.parametrize("seed", [0, 1, 2, 3])
-def test_reoccurrence_agrees_with_numpy_unique(seed):
-    # Datapoints drop the NaNs before grouping but keep them in n; values
-    # group the NaNs of both signs as one.
-    x = np.append(ties(seed, n=int(np.random.default_rng(seed).integers(1, 40))), [NAN, NEG_NAN][: seed % 3])
-    vals, counts = np.unique(x, return_counts=True, equal_nan=True)
-    rep = counts >= 2
-    no_nan = ~np.isnan(vals)
-    assert one("has_duplicate", x) == float(vals.size != x.size)
-    assert one("ratio_value_number_to_time_series_length", x) == vals.size / x.size
-    assert one("percentage_of_reoccurring_values_to_all_values", x) == np.count_nonzero(rep) / vals.size
-    assert one("percentage_of_reoccurring_datapoints_to_all_datapoints", x) == counts[rep & no_nan].sum() / x.size
-    if no_nan.all():  # halves of small integers: every product and sum is exact
-        assert one("sum_of_reoccurring_data_points", x) == np.sum(vals[rep] * counts[rep])
-        assert one("sum_of_reoccurring_values", x) == np.sum(vals[rep])

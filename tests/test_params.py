@@ -4,7 +4,6 @@ seen through five readers: a real key, a boolean key, a list key, an
 Int-or-Float key and a text key."""
 import collections
 import decimal
-import math
 
 import numpy as np
 import pytest
@@ -96,24 +95,6 @@ def test_the_readers_tell_the_plain_values_apart():
 )
 def test_value_reads_as_its_plain_equivalent(value, plain):
     assert readings(value) == readings(plain)
-
-
-@pytest.mark.parametrize("truth", [np.True_, np.False_, True, False])
-@pytest.mark.parametrize(
-    "name, x, params, when_true, when_false",
-    [
-        # z-scores of [0, 4, 0, 0] step by +-4/sqrt(3): sqrt(32/3); raw steps +-4: sqrt(32).
-        ("cid_ce", [0.0, 4.0, 0.0, 0.0], {}, math.sqrt(32 / 3), math.sqrt(32)),
-        # [2, 4, 6] has the shape of the query but lies sqrt(14) away from it.
-        ("query_similarity_count", [2.0, 4.0, 6.0], {"query": [1, 2, 3], "threshold": 1e-6}, 1.0, 0.0),
-        # Changes of [0, 2, 1] are +2 and -1: mean of |d| 1.5, of d 0.5.
-        ("change_quantiles", [0.0, 2.0, 1.0], {"ql": 0.0, "qh": 1.0, "f_agg": "mean"}, 1.5, 0.5),
-    ],
-)
-def test_every_boolean_key_reads_a_numpy_boolean_as_a_bool(name, x, params, when_true, when_false, truth):
-    key = "isabs" if name == "change_quantiles" else "normalize"
-    got = compute_feature(name, np.array(x), [{**params, key: truth}])[0]
-    assert got == pytest.approx(when_true if truth else when_false, rel=1e-15, abs=0)
 
 
 @pytest.mark.parametrize(
