@@ -70,6 +70,11 @@ PLAN = [
         "longest_strike_above_mean", "longest_strike_below_mean", "abs_energy", "absolute_sum_of_changes",
         "mean_abs_change")],
     ("energy_ratio_by_chunks", [{"num_segments": 3, "segment_focus": f} for f in (0, 1, 2, 2, 5)]),
+    ("binned_entropy", [{"max_bins": b} for b in (3, -2, 3, 10, 0, 1e300)] + [{}]),
+    # Shared filter tables, merged coefficient runs, widths grouped by key (an IntList equal to a FloatList).
+    ("cwt_coefficients", [{"widths": ws, "w": w, "coeff": c} for ws in ([2, 5, 20], [20.0, 5.0, 2.0], [5, 5])
+                          for w in (2, 5, 20) for c in (0, 1, 3, 4, 14, 99, 2498, 2499, 2500, -1)]),
+    ("number_cwt_peaks", [{"n": n} for n in (1, 5, 5, 2)]),
 ]
 
 

@@ -8,7 +8,7 @@ import numpy as np
 import pytest
 from scipy import integrate, signal
 
-from selquor_rs import compute_feature, extract_batch
+from selquor_rs import compute_feature
 
 NAN, INF = float("nan"), float("inf")
 STEP = 16 / 4095
@@ -71,22 +71,6 @@ def test_rows_of_two_spikes_are_exact_grid_differences(a):
     got = coefficients(x, a, 64)
     np.testing.assert_array_equal(got[:len(want)], want)
     assert np.isnan(got[len(want):]).all()
-
-
-def test_many_sets_read_the_same_values_as_each_set_alone(rng):
-    # Shared tables, merged coefficient runs and key grouping must not
-    # change a value: scattered coefficients, duplicate and reordered widths,
-    # an IntList equal to a FloatList.
-    x = rng.standard_normal(300)
-    sets = [{"widths": ws, "w": w, "coeff": c}
-            for ws in ([2, 5, 10, 20], [20.0, 10.0, 5.0, 2.0], [5, 5])
-            for w in (2, 5, 20) for c in (0, 1, 3, 4, 14, 150, 298, 299, 300, -1)]
-    together = compute_feature("cwt_coefficients", x, sets)
-    alone = [compute_feature("cwt_coefficients", x, [s])[0] for s in sets]
-    np.testing.assert_array_equal(together, alone)
-    for s, v in zip(sets, together):
-        want = mexh_row(x, s["w"], GRID)[max(s["coeff"], 0)] if s["w"] in s["widths"] and s["coeff"] < 300 else NAN
-        np.testing.assert_allclose(v, want, rtol=1e-12, atol=1e-12)
 
 
 @pytest.mark.parametrize(
@@ -166,15 +150,3 @@ def test_peak_counts_match_find_peaks_cwt(rng, kind, length):
     ns = [1, 2, 5, 10, 20]
     got = compute_feature("number_cwt_peaks", x, [{"n": n} for n in ns])
     assert got == [float(len(signal.find_peaks_cwt(x, np.arange(1, n + 1)))) for n in ns]
-
-
-def test_parallel_batch_cells_equal_single_calls(rng):
-    # Rows on worker threads share only the once-built grid.
-    series = [rng.standard_normal(n) for n in (0, 1, 5, 64, 300) * 4]
-    values = np.concatenate(series)
-    offsets = np.cumsum([0] + [len(s) for s in series]).astype(np.int64)
-    plan = [("cwt_coefficients", [{"widths": [1, 7.5], "w": w, "coeff": c} for w in (1, 7.5) for c in (0, 3)]),
-            ("number_cwt_peaks", [{"n": 1}, {"n": 5}])]
-    cells, n, width = extract_batch(values, offsets, plan, 4)
-    single = [v for s in series for name, sets in plan for v in compute_feature(name, s, sets)]
-    np.testing.assert_array_equal(np.array(cells).view(np.uint64), np.array(single).view(np.uint64))
