@@ -69,34 +69,6 @@ TEST(Cwt, MexicanHatFiltersResampleTheGrid) {
     for (double v : cwt::mexh_cwt_row(noise(50, 1), 1e300)) EXPECT_EQ(bits(v), bits(-0.0));
 }
 
-// Ricker rows against the closed-form wavelet convolved directly in long
-// double: N = min(10 w, len) points centred at (N - 1) / 2, the row the
-// centred part of the full convolution.
-TEST(Cwt, RickerRowsMatchTheClosedFormWavelet) {
-    const long double pi = 3.141592653589793238462643383279502884L;
-    for (std::size_t len : {5, 37, 300}) {
-        const std::vector<double> x = noise(len, static_cast<unsigned>(len));
-        for (int w = 1; w <= 12; ++w) {
-            const std::size_t size = std::min<std::size_t>(10 * w, len);
-            const long double centre = (size - 1) / 2.0L, s = (size - 1) / 2;
-            const std::vector<double> row = cwt::ricker_row(x, w);
-            ASSERT_EQ(row.size(), len);
-            for (std::size_t t = 0; t < len; ++t) {
-                long double sum = 0, scale = 0;
-                for (std::size_t i = 0; i < len; ++i) {
-                    const long double m = s + t - i;  // kernel point (symmetric, so reversal is moot)
-                    if (m < 0 || m >= size) continue;
-                    const long double u = (m - centre) * (m - centre) / (w * w);
-                    const long double term = x[i] * 2 / (std::sqrt(3.0L * w) * std::pow(pi, 0.25L)) * (1 - u) * std::exp(-u / 2);
-                    sum += term;
-                    scale += std::fabs(term);
-                }
-                ASSERT_NEAR(row[t], static_cast<double>(sum), 1e-14 * static_cast<double>(scale) + 1e-300) << len << " " << w << " " << t;
-            }
-        }
-    }
-}
-
 // Noise floors, from a sorted window (len 1000: 50 samples) or from ranks
 // (len 20000: 1000 samples), are stats::quantile of each clipped window:
 // columns near both ends, close together and far apart; specials included.
