@@ -265,23 +265,23 @@ Autocovariance autocovariance(Series x, std::optional<double> known) {
     const Plan& forward = PLANNER.get(m);
     ScratchUse s;
     double* buf = s->real.get(m);
-    fftw_complex* spec = s->cplx.get(m / 2 + 1);
+    fftw_complex* freq = s->cplx.get(m / 2 + 1);
     double sum;
     const double mean = centre(x.data(), n, known, sum);
     for (std::size_t i = 0; i < n; ++i) buf[i] = x[i] - mean;
     std::fill(buf + n, buf + m, 0.0);
-    fftw_execute_dft_r2c(forward.plan, buf, spec);
+    fftw_execute_dft_r2c(forward.plan, buf, freq);
     // The power spectrum is real and even (P_k = P_{M-k}): its forward
     // transform is M times the circular autocorrelation, with a real input
     // transform of the same length.
     for (std::size_t k = 0; k <= m / 2; ++k) {
-        const double re = spec[k][0], im = spec[k][1];
+        const double re = freq[k][0], im = freq[k][1];
         buf[k] = re * re + im * im;
     }
     for (std::size_t k = m / 2 + 1; k < m; ++k) buf[k] = buf[m - k];
-    fftw_execute_dft_r2c(forward.plan, buf, spec);
+    fftw_execute_dft_r2c(forward.plan, buf, freq);
     a.lagged_.resize(n);
-    for (std::size_t k = 0; k < n; ++k) a.lagged_[k] = spec[k][0];
+    for (std::size_t k = 0; k < n; ++k) a.lagged_[k] = freq[k][0];
     a.inv_m_ = 1.0 / static_cast<double>(m);
     return a;
 }
