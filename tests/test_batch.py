@@ -7,7 +7,7 @@ import threading
 import numpy as np
 import pytest
 
-from selquor_rs import compute_feature, extract_batch, extract_batch_timed, implemented_calculators
+from selquor_rs import extract_batch, extract_batch_timed
 
 V = np.arange(10.0)
 
@@ -116,16 +116,3 @@ def test_every_pool_gives_the_numpy_values_bit_for_bit_alike_also_concurrently(r
     for cells, n, w in results:
         assert (n, w) == (n_series, 5)
         np.testing.assert_array_equal(np.array(cells).view(np.uint64), first.view(np.uint64))
-
-
-def test_batch_rows_equal_single_calls_on_special_samples():
-    # Samples full of specials through every implemented calculator: each cell
-    # holds exactly what compute_feature answers for that series.
-    values = np.array([np.nan, np.inf, -np.inf, 0.0, -0.0, 1e308, -1e308, 5e-324, 1.0, 2.0, 2.0, 3.0])
-    o = np.array([0, 0, 1, 5, 12])
-    plan = [(name, [{}]) for name in implemented_calculators()]
-    cells, n, w = extract_batch(values, o, plan)
-    for i in range(n):
-        single = np.array([(compute_feature(name, values[o[i] : o[i + 1]], p) or [math.nan])[0] for name, p in plan])
-        got = np.array(cells[i * w : (i + 1) * w])
-        np.testing.assert_array_equal(got.view(np.uint64), single.view(np.uint64))

@@ -2,12 +2,13 @@
 sorted copy, a corridor's changes, peak supports, window distances, moments)
 gives each set's own bits: each set alone, all sets of its calculator in one
 call, and inside a batch of the whole plan in both orders (so a shared
-quantity is made first by one calculator, then by another)."""
+quantity is made first by one calculator, then by another). Every other
+calculator runs with its defaults, its batch cells the bits of its own call."""
 import numpy as np
 import pytest
 
 from conftest import INF, NAN, NEG_NAN, bits
-from selquor_rs import compute_feature, extract_batch
+from selquor_rs import compute_feature, extract_batch, implemented_calculators
 
 TINY = 5e-324  # the smallest subnormal
 
@@ -76,6 +77,7 @@ PLAN = [
                           for w in (2, 5, 20) for c in (0, 1, 3, 4, 14, 99, 2498, 2499, 2500, -1)]),
     ("number_cwt_peaks", [{"n": n} for n in (1, 5, 5, 2)]),
 ]
+PLAN += [(name, [{}]) for name in implemented_calculators() if name not in {n for n, _ in PLAN}]  # and every other
 
 
 def alone(name, x, sets):
