@@ -98,7 +98,6 @@ A = "'ndarray' object cannot be converted to 'PyArray<T, D>'"
         (lambda: compute_feature("m", X[::2], ()), TypeError, "argument 'params': 'tuple' object cannot be converted to 'PyList'"),
         (lambda: compute_linear_trend_timewise(X, [1.0], ()), TypeError, "argument 'x': 'list' object cannot be converted to 'PyArray<T, D>'"),
         (lambda: extract_batch(X, X, []), TypeError, "argument 'offsets': " + A),
-        (lambda: extract_batch(X, O.astype(np.uint64), []), TypeError, "argument 'offsets': " + A),
         (lambda: extract_batch(X, O, (), -1), TypeError, "argument 'plan': 'tuple' object cannot be converted to 'PyList'"),
         (lambda: extract_batch(X, O, [], None), TypeError, "argument 'n_threads': 'NoneType' object cannot be interpreted as an integer"),
         # Other conversion errors are raised unchanged.
