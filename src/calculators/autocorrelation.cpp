@@ -4,19 +4,19 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <vector>
 
 #include "calculators/registry.h"
 #include "helpers/agg.h"
 #include "helpers/params.h"
+#include "numeric/constants.h"
 #include "numeric/spectral.h"
 
 namespace calculators {
 
 namespace {
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+using numeric::NaN;
 
 // The largest value of a count key over the sets; 0 without sets.
 std::uint64_t largest(ParamSets params, std::string_view key) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <utility>
 #include <vector>
 
@@ -11,13 +10,14 @@
 #include "helpers/counting.h"
 #include "helpers/params.h"
 #include "helpers/series.h"
+#include "numeric/constants.h"
 #include "numeric/stats.h"
 
 namespace calculators {
 
 namespace {
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+using numeric::NaN;
 
 double as_double(std::uint64_t count) { return static_cast<double>(count); }
 

@@ -18,13 +18,14 @@
 #include "calculators/registry.h"
 #include "calculators/template_matches.h"
 #include "helpers/params.h"
+#include "numeric/constants.h"
 #include "numeric/stats.h"
 
 namespace calculators {
 
 namespace {
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+using numeric::NaN;
 
 bool all_finite(Series x) {
     return std::all_of(x.begin(), x.end(), [](double v) { return std::isfinite(v); });

@@ -8,19 +8,19 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 #include <vector>
 
 #include "calculators/registry.h"
 #include "helpers/series.h"
 #include "helpers/window_distances.h"
+#include "numeric/constants.h"
 #include "numeric/stats.h"
 
 namespace calculators {
 
 namespace {
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+using numeric::NaN;
 
 // ---------------------------------------------------------------- benford
 

@@ -1,16 +1,16 @@
 // Simple statistics and locations: the scalar calculators that summarise a
 // series by one moment, extreme, sum or position.
 #include <cmath>
-#include <limits>
 
 #include "calculators/registry.h"
+#include "numeric/constants.h"
 #include "numeric/stats.h"
 
 namespace calculators {
 
 namespace {
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+using numeric::NaN;
 
 double count(std::size_t n) { return static_cast<double>(n); }
 

@@ -4,13 +4,13 @@
 // and every plan item of a batch row.
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <span>
 #include <string_view>
 #include <vector>
 
 #include "calculators/registry.h"
 #include "helpers/params.h"
+#include "numeric/constants.h"
 #include "numeric/spectral.h"
 #include "numeric/stats.h"
 
@@ -18,7 +18,7 @@ namespace calculators {
 
 namespace {
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+using numeric::NaN;
 constexpr double DEGREES_PER_RADIAN = 57.29577951308232;
 
 // ---- fft_coefficient ----------------------------------------------------------

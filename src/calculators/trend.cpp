@@ -5,7 +5,6 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <map>
 #include <string>
 #include <tuple>
@@ -16,6 +15,7 @@
 #include "helpers/params.h"
 #include "helpers/series.h"
 #include "numeric/adf.h"
+#include "numeric/constants.h"
 #include "numeric/regression.h"
 #include "numeric/roots.h"
 #include "numeric/stats.h"
@@ -24,7 +24,7 @@ namespace calculators {
 
 namespace {
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+using numeric::NaN;
 
 // The field of a line that "attr" names; NaN for any other text.
 double line_field(const stats::LinregressResult& r, std::string_view attr) {

@@ -10,13 +10,14 @@
 
 #include "calculators/registry.h"
 #include "helpers/params.h"
+#include "numeric/constants.h"
 #include "numeric/cwt.h"
 
 namespace calculators {
 
 namespace {
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+using numeric::NaN;
 constexpr std::size_t NONE = std::numeric_limits<std::size_t>::max();
 
 // ---- cwt_coefficients ---------------------------------------------------------

@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <vector>
 
+#include "numeric/constants.h"
 #include "numeric/stats.h"
 
 namespace {
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+using numeric::NaN;
 
 struct Name {
     std::string_view text;

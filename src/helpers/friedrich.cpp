@@ -4,11 +4,11 @@
 #include <cmath>
 #include <cstdint>
 #include <iterator>
-#include <limits>
 #include <optional>
 #include <utility>
 
 #include "helpers/series.h"
+#include "numeric/constants.h"
 #include "numeric/regression.h"
 #include "numeric/stats.h"
 
@@ -16,8 +16,8 @@ namespace helpers {
 
 namespace {
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double EPS = 2.220446049250313e-16;  // double machine epsilon
+using numeric::EPS;
+using numeric::NaN;
 
 // The largest degree fitted. The one-sided Jacobi SVD of the K x (m + 1)
 // design keeps an (m + 1) x (m + 1) rotation and costs O((K + m) m^2) per

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "numeric/constants.h"
+
 void Params::set(std::string key, PVal value) {
     if (const std::size_t i = position(key); i != NONE) {
         entries_[i].second = std::move(value);
@@ -42,12 +44,12 @@ std::int64_t saturating_int(double v) {
 
 double real_param(const Params& p, std::string_view key) {
     const PVal* v = p.find(key);
-    if (!v) return std::numeric_limits<double>::quiet_NaN();
+    if (!v) return numeric::NaN;
     switch (v->tag()) {
         case PVal::Int: return static_cast<double>(std::get<std::int64_t>(v->v));
         case PVal::Float: return std::get<double>(v->v);
         case PVal::Bool: return std::get<bool>(v->v) ? 1.0 : 0.0;
-        default: return std::numeric_limits<double>::quiet_NaN();
+        default: return numeric::NaN;
     }
 }
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <limits>
 #include <memory>
 #include <utility>
 
+#include "numeric/constants.h"
 #include "numeric/stats.h"
 
 namespace helpers {
@@ -17,7 +17,7 @@ UniqueCounts unique_counts(std::span<const double> x) {
     out.values = g.values;
     out.counts = g.counts;
     if (g.nans > 0) {
-        out.values.push_back(std::numeric_limits<double>::quiet_NaN());
+        out.values.push_back(numeric::NaN);
         out.counts.push_back(g.nans);
     }
     return out;
@@ -174,7 +174,7 @@ double abs_change_sum(std::span<const double> x) {
 
 double corrcoef(std::span<const double> x, std::span<const double> y) {
     const std::size_t n = x.size();
-    if (y.size() != n || n == 0) return std::numeric_limits<double>::quiet_NaN();
+    if (y.size() != n || n == 0) return numeric::NaN;
     const double mx = stats::sum(x) / static_cast<double>(n);
     const double my = stats::sum(y) / static_cast<double>(n);
     double sxx = 0.0, syy = 0.0, sxy = 0.0;
@@ -184,7 +184,7 @@ double corrcoef(std::span<const double> x, std::span<const double> y) {
         syy += dy * dy;
         sxy += dx * dy;
     }
-    if (sxx <= 0.0 || syy <= 0.0) return std::numeric_limits<double>::quiet_NaN();
+    if (sxx <= 0.0 || syy <= 0.0) return numeric::NaN;
     double r = sxy / std::sqrt(syy * sxx);
     if (r < -1.0) r = -1.0;
     if (r > 1.0) r = 1.0;

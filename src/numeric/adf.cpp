@@ -6,15 +6,20 @@
 #include <limits>
 #include <string>
 
+#include "numeric/constants.h"
 #include "numeric/special.h"
 
 namespace regression {
 
 namespace {
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+using numeric::EPS;
+using numeric::NaN;
 constexpr AdfResult NO_RESULT{NaN, NaN, NaN};
 constexpr double LN_2PI = 1.8378770664093453;
+// Rows per partial sum in the screen's products and the refined residuals;
+// the screen's error bounds count on it.
+constexpr std::size_t BLOCK = 256;
 // The one-sided 5% point of the normal distribution: the significance
 // search keeps the first lag whose t value reaches it.
 constexpr double T_STAT_BOUND = 1.6448536269514722;
@@ -108,7 +113,6 @@ const std::optional<AdfTest::Screen>& AdfTest::screen() {
     // time, summed in blocks of BLOCK rows whose sums are then added up (the
     // order of these sums is free, and blocks keep their error near
     // (BLOCK + m / BLOCK) eps instead of m eps).
-    constexpr std::size_t BLOCK = 256;
     const std::size_t w = k + 1;
     std::vector<double> ext(4 * w), ge(w * w, 0.0), part(w * w, 0.0);
     for (std::size_t i = 0; i < m; i += 4) {
@@ -178,7 +182,6 @@ const std::optional<AdfTest::Screen>& AdfTest::screen() {
     }
     const double kappa = static_cast<double>(k) * trace_inv;
     if (!std::isfinite(kappa) || kappa > 1e8) return out;
-    constexpr double EPS = 2.220446049250313e-16;
     const double md = static_cast<double>(m), kd = static_cast<double>(k);
     // Forming G errs by at most s eps per entry (unit columns; s = BLOCK +
     // m / BLOCK + 4 roundings in a chain), K s eps in norm; the quadratic
@@ -237,7 +240,6 @@ double AdfTest::refined_ssr(const Screen& sc, std::size_t j) const {
         const double bl = b[l + 1];
         for (std::size_t r = 0; r < m; ++r) pred[r] += col[r] * bl;
     }
-    constexpr std::size_t BLOCK = 256;
     const double* const y = dx_.data() + lag;
     double total = 0.0;
     for (std::size_t r0 = 0; r0 < m; r0 += BLOCK) {
@@ -281,7 +283,6 @@ std::optional<std::size_t> AdfTest::screened_lag(bool bic) {
     // second-order effect of the coefficients' errors: kappa^3 (chain +
     // K^2)^2 eps^2 yy for the Cholesky solution, m^2 K^2 kappa^2 eps^2 yy for
     // Householder QR at its worst. Ten times the sum.
-    constexpr double EPS = 2.220446049250313e-16;
     const double kd = static_cast<double>(maxlag_ + 2), kap = sc->kappa, ch = sc->chain;
     const double err2 = 10.0 * EPS * sc->yy *
                         ((ch + nobs) + 4.0 * kd * std::sqrt(kap) +

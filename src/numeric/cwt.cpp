@@ -7,13 +7,14 @@
 #include <numeric>
 #include <utility>
 
+#include "numeric/constants.h"
 #include "numeric/stats.h"
 
 namespace cwt {
 
 namespace {
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+using numeric::NaN;
 constexpr std::uint64_t U64_MAX = std::numeric_limits<std::uint64_t>::max();
 
 // A non-negative double as an unsigned count, truncated, with saturation:

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <limits>
 
+#include "numeric/constants.h"
+
 namespace regression {
 
 namespace {
@@ -99,10 +101,10 @@ std::vector<std::complex<double>> poly_roots(std::span<const double> c) {
 }
 
 double largest_real_part(std::span<const std::complex<double>> roots) {
-    if (roots.empty()) return std::numeric_limits<double>::quiet_NaN();
+    if (roots.empty()) return numeric::NaN;
     double best = -std::numeric_limits<double>::infinity();
     for (const auto& r : roots) {
-        if (!std::isfinite(r.real()) || !std::isfinite(r.imag())) return std::numeric_limits<double>::quiet_NaN();
+        if (!std::isfinite(r.real()) || !std::isfinite(r.imag())) return numeric::NaN;
         if (r.real() > best) best = r.real();
     }
     return best;

@@ -9,13 +9,14 @@
 #include <new>
 #include <optional>
 
+#include "numeric/constants.h"
 #include "numeric/stats.h"
 
 namespace spectral {
 
 namespace {
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+using numeric::NaN;
 
 }  // namespace
 

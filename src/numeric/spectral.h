@@ -18,7 +18,6 @@
 #include <complex>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -26,6 +25,8 @@
 #include <span>
 #include <unordered_map>
 #include <vector>
+
+#include "numeric/constants.h"
 
 namespace spectral {
 
@@ -143,7 +144,7 @@ std::vector<double> welch_psd(Series x);
 // A value at lag/bin k of a list, NaN past its end (lists are never padded
 // to a parameter's size).
 inline double at_or_nan(std::span<const double> v, std::uint64_t k) {
-    return k < v.size() ? v[k] : std::numeric_limits<double>::quiet_NaN();
+    return k < v.size() ? v[k] : numeric::NaN;
 }
 
 }  // namespace spectral

@@ -8,6 +8,7 @@
 
 #include <hwy/contrib/sort/vqsort.h>
 
+#include "numeric/constants.h"
 #include "numeric/order_keys.h"
 #include "numeric/special.h"
 
@@ -15,7 +16,7 @@ namespace stats {
 
 namespace {
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+using numeric::NaN;
 
 // Neumaier accumulator with the magnitude test; a NaN magnitude takes the
 // second branch. Callers decide what to do with a non-finite s or e.
