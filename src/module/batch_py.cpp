@@ -70,7 +70,8 @@ PyObject* result(std::span<const double> cells, std::size_t n_series, std::size_
 
 enum class Step { Fail, Done, Evaluate };
 
-// Everything before the engine runs, in the order the checks are specified.
+// Everything before the engine runs, the checks in a fixed order (the first
+// that fails names the error).
 // Done: `*early` holds the result of an early return.
 Step prepare(PyObject* plan, bool timed, Batch& batch, PyObject** early) {
     if (!require_contiguous(batch.values) || !require_contiguous(batch.offsets)) return Step::Fail;
