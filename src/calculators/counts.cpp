@@ -26,6 +26,8 @@ double ratio(std::uint64_t count, std::size_t n) { return as_double(count) / as_
 
 // ---- parameterised ----------------------------------------------------------
 
+// Key "t" (real). The share of samples >= t (<= t for count_below): NaN for
+// the empty series; a missing t or a NaN sample never passes.
 Values count_above(Series x, ParamSets params) {
     return map_sets(params, [](Series s, const Params& p) {
         const double t = helpers::real_param(p, "t");
@@ -40,6 +42,8 @@ Values count_below(Series x, ParamSets params) {
     }, x);
 }
 
+// Key "value" (real). How many samples equal it (a NaN or missing value:
+// how many are NaN); 0.0 for the empty series.
 Values value_count(Series x, ParamSets params) {
     return map_sets(params, [](Series s, const Params& p) {
         // A NaN value, a missing key or a non-number all read as NaN and
@@ -50,6 +54,8 @@ Values value_count(Series x, ParamSets params) {
     }, x);
 }
 
+// Keys "min", "max" (reals). How many samples lie in [min, max); a missing
+// key or a NaN sample counts nothing.
 Values range_count(Series x, ParamSets params) {
     return map_sets(params, [](Series s, const Params& p) {
         const double lo = helpers::real_param(p, "min");
@@ -58,7 +64,10 @@ Values range_count(Series x, ParamSets params) {
     }, x);
 }
 
-// The mean and standard deviation are the series', read once per call.
+// Key "r" (real). The share of samples farther than r standard deviations
+// from the mean: NaN for the empty series, 0.0 for a missing r, a constant
+// series or a NaN or infinite sample (no comparison holds). The mean and
+// standard deviation are the series', read once per call.
 Values ratio_beyond_r_sigma(SeriesContext& c, ParamSets params) {
     const Series x = c.x();
     // No samples: no ratio.
@@ -76,6 +85,8 @@ Values ratio_beyond_r_sigma(SeriesContext& c, ParamSets params) {
 
 // ---- scalar -----------------------------------------------------------------
 
+// No keys below. How many samples lie above (below) the mean: 0.0 for the
+// empty and the constant series, and with a NaN sample (a NaN mean).
 double count_above_mean(SeriesContext& c) {
     const Series x = c.x();
     if (x.empty()) return 0.0;
@@ -93,6 +104,8 @@ double count_below_mean(SeriesContext& c) {
 // At least two samples equal to the extreme M (a NaN M matches nothing).
 double has_duplicate_of(Series x, double m) { return helpers::count_equal(x, m) >= 2 ? 1.0 : 0.0; }
 
+// 1.0 when the largest (smallest) value appears twice: 0.0 for the empty
+// series and with a NaN sample (a NaN extreme equals nothing).
 double has_duplicate_max(SeriesContext& c) {
     if (c.size() == 0) return 0.0;
     return has_duplicate_of(c.x(), c.max());
@@ -117,8 +130,12 @@ std::size_t group_count(SeriesContext& c, bool stop_at_repeat) {
     return helpers::count_groups_hashed(c.x(), stop_at_repeat);
 }
 
+// 1.0 when two samples are equal (NaNs equal each other, -0.0 equals 0.0);
+// 0.0 for the empty series.
 double has_duplicate(SeriesContext& c) { return group_count(c, true) != c.size() ? 1.0 : 0.0; }
 
+// The share of samples whose value reoccurs: NaN for the empty series, 1.0
+// for a constant one.
 double percentage_of_reoccurring_datapoints_to_all_datapoints(SeriesContext& c) {
     if (c.size() == 0) return NaN;
     // The NaNs are left out of the groups but still count in the divisor.
@@ -128,6 +145,8 @@ double percentage_of_reoccurring_datapoints_to_all_datapoints(SeriesContext& c) 
     return ratio(reoccurring, c.size());
 }
 
+// The share of distinct values (NaN one of them) that reoccur: NaN for the
+// empty series, 1.0 for a constant one.
 double percentage_of_reoccurring_values_to_all_values(SeriesContext& c) {
     if (c.size() == 0) return NaN;
     const helpers::DistinctValues& g = c.distinct();
@@ -171,9 +190,14 @@ double sum_of_reoccurring(const helpers::DistinctValues& g) {
     return s;
 }
 
+// The sums over reoccurring values, each counted as often as it occurs
+// (data points) or once (values): -0.0 for the empty series; NaN with any
+// NaN sample or an infinity that does not reoccur (see above).
 double sum_of_reoccurring_data_points(SeriesContext& c) { return sum_of_reoccurring<true>(c.distinct()); }
 double sum_of_reoccurring_values(SeriesContext& c) { return sum_of_reoccurring<false>(c.distinct()); }
 
+// The number of distinct values (NaN one of them) over n: NaN for the empty
+// series, 1 / n for a constant one.
 double ratio_value_number_to_time_series_length(SeriesContext& c) {
     if (c.size() == 0) return NaN;
     return ratio(group_count(c, false), c.size());

@@ -74,6 +74,10 @@ int leading_digit(double v, const Pow10Table& p10) {
     return d;
 }
 
+// No keys. The correlation of the leading-digit frequencies with Benford's
+// law: NaN for the empty series and when no sample has a leading digit
+// (zeros and NaNs have none but count in n; an infinity leads with 1); a
+// constant series has one digit.
 double benford_correlation(Series x) {
     // No samples, no observed frequencies.
     if (x.empty()) return NaN;
@@ -113,6 +117,10 @@ double energy_ratio(const EnergyContext& c, const Params& p) {
     return helpers::energy(c.x.subspan(start, len)) / c.total;
 }
 
+// Keys "num_segments" (integer), "segment_focus" (integer, negative as 0).
+// The share of the energy in chunk segment_focus of num_segments: NaN when
+// focus >= segments (a missing key included), for the empty and the all-zero
+// series and with a NaN sample; -0.0 for a chunk past the last sample.
 Values energy_ratio_by_chunks(SeriesContext& context, ParamSets params) {
     // The total is the series' energy, shared with abs_energy.
     const EnergyContext c{context.x(), context.energy()};
@@ -151,6 +159,12 @@ bool same_query(const QuerySet& a, const QuerySet& b) {
            std::memcmp(a.query.data(), b.query.data(), a.query.size() * sizeof(double)) == 0;
 }
 
+// Keys "query" (list of reals), "threshold" (real, missing: 0.0),
+// "normalize" (boolean, missing: true). How many windows lie within the
+// threshold of the query (helpers::window_distances): NaN for a query of
+// fewer than 3 values, 0.0 for a series shorter than the query; a window
+// with a NaN (or, normalised, an infinite) sample never counts.
+//
 // Sets with the same query and normalisation (the same bits) differ only in
 // their threshold: they are grouped, and each group's window distances are
 // computed once and dropped before the next group's.
@@ -231,6 +245,9 @@ std::vector<double> largest_magnitudes(Series x, std::size_t k) {
     return a;
 }
 
+// Key "number_of_maxima" (a number k). The mean of the k largest |x|: NaN
+// unless 1 <= k < n (the empty series included); a NaN sample is the
+// largest.
 Values mean_n_absolute_max(Series x, ParamSets params) {
     Values out(params.size(), NaN);
     std::uint64_t most = 0;
@@ -250,6 +267,9 @@ Values mean_n_absolute_max(Series x, ParamSets params) {
 
 // ----------------------------------------------------------------- cid_ce
 
+// Key "normalize" (boolean, missing: false). The root of the summed squared
+// changes, of the z-normalised series when asked: -0.0 for the empty
+// series, 0.0 for a constant one when normalised; NaN with a NaN sample.
 // The mean and variance that normalise are the series', read once per call.
 Values cid_ce(SeriesContext& c, ParamSets params) {
     const Series x = c.x();

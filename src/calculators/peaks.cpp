@@ -35,8 +35,9 @@ bool no_peak_possible(std::size_t n, std::uint64_t s) { return s == 0 || s >= n 
 // at least s from both ends. The peaks at support s are the peaks at s - 1
 // that pass the test at distance s, so the supports are found level by
 // level, each level filtering the survivors of the one before with no
-// branch on the data. Survivors of level s lie more than s apart, so the whole costs
-// O(n log cap) comparisons at worst and about 1.5 n on typical series.
+// branch on the data. Survivors of level s lie more than s apart, so the
+// whole costs O(n log cap) comparisons at worst and about 1.5 n on typical
+// series.
 std::vector<std::uint64_t> peaks_by_support(Series x, std::uint64_t cap) {
     const std::size_t n = x.size();
     std::vector<std::uint64_t> at_least(cap + 1, 0);
@@ -61,6 +62,10 @@ std::vector<std::uint64_t> peaks_by_support(Series x, std::uint64_t cap) {
     return at_least;
 }
 
+// Key "n" (support, integer; missing or negative as 0). How many samples
+// exceed their n neighbours on each side: 0.0 for n = 0, for series of at
+// most 2n samples and for a constant series; a NaN exceeds nothing and is
+// exceeded by nothing.
 Values number_peaks(Series x, ParamSets params) {
     const std::size_t n = x.size();
     Values out(params.size(), 0.0);
@@ -82,6 +87,9 @@ Values number_peaks(Series x, ParamSets params) {
 
 // ---- crossings and strikes ----------------------------------------------------
 
+// Key "m" (real). How many neighbouring pairs lie on different sides of m (above
+// it or not): 0.0 below two samples, for a constant series and for a
+// missing or NaN m (nothing is above it).
 Values number_crossing_m(Series x, ParamSets params) {
     return map_sets(params, [](Series s, const Params& p) {
         // Fewer than two samples cannot change side.
@@ -89,6 +97,8 @@ Values number_crossing_m(Series x, ParamSets params) {
     }, x);
 }
 
+// No keys. The longest run of samples above (below) the mean: 0.0 for the
+// empty and the constant series and with a NaN sample.
 template <bool Above>
 double longest_strike(SeriesContext& c) {
     const Series x = c.x();
@@ -115,6 +125,9 @@ double longest_strike_below_mean(SeriesContext& c) { return longest_strike<false
 // selection per level, however long the series.
 constexpr std::size_t SORT_FROM_SETS = 3;
 
+// Key "q" (real, clamped to [0, 1]; a missing or NaN q gives the
+// smallest sample). Linear interpolation between order statistics: NaN for
+// the empty series and with a NaN sample (which orders last).
 Values quantile(SeriesContext& c, ParamSets params) {
     const bool sort = params.size() >= SORT_FROM_SETS;
     Values out(params.size());
@@ -153,6 +166,12 @@ struct CorridorSet {
     Agg agg;
 };
 
+// Keys "ql", "qh" (reals, quantile levels), "isabs" (boolean), "f_agg"
+// (aggregation name; unknown or missing: NaN). The aggregate of the changes
+// between neighbours that both lie in [quantile(ql), quantile(qh)] (their
+// magnitudes with isabs): 0.0 when no change qualifies, so for ql >= qh, the
+// empty and the constant series, and a corridor whose edge is NaN (a NaN
+// sample orders last).
 // The sets are grouped by corridor, and each corridor's changes are made
 // once for its group and dropped before the next, so the scratch stays at
 // two lists of the series' length however many sets there are.
@@ -249,6 +268,10 @@ double index_mass_quantile_one(const CumulativeMass& m, double q) {
     return as_double(first + 1) / as_double(n);
 }
 
+// Key "q" (real). The relative index (i + 1) / n of the first sample where
+// the running sum of |x| reaches q times the total: NaN for the empty series
+// and a zero total; 1 / n where no level is reached (a missing or NaN q, a
+// non-finite total).
 Values index_mass_quantile(Series x, ParamSets params) {
     const CumulativeMass m = cumulative_mass(x);
     return map_sets(params, [](const CumulativeMass& mass, const Params& p) {
@@ -258,6 +281,8 @@ Values index_mass_quantile(Series x, ParamSets params) {
 
 // ---- spread against range -----------------------------------------------------
 
+// Key "r" (real). 1.0 when |mean - median| < r * (max - min), else 0.0:
+// 0.0 for the empty and the constant series, a missing r and a NaN sample.
 // The moments, median and extremes are the series', the same for every set:
 // read once per call, from the row's context.
 Values symmetry_looking(SeriesContext& c, ParamSets params) {
@@ -274,6 +299,9 @@ Values symmetry_looking(SeriesContext& c, ParamSets params) {
     return out;
 }
 
+// Key "r" (real). 1.0 when the standard deviation exceeds r * (max - min),
+// else 0.0: 0.0 for the empty and the constant series, a missing r and a
+// NaN sample.
 Values large_standard_deviation(SeriesContext& c, ParamSets params) {
     if (params.empty()) return {};
     // stats::std of the series.

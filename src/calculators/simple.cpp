@@ -12,14 +12,25 @@ namespace {
 
 using numeric::NaN;
 
+// No calculator here reads a key. A NaN sample makes every moment, sum,
+// extreme and the median NaN; an infinity gives +-inf to the sums, extremes
+// and mean, and NaN to what takes deviations from an infinite mean (variance,
+// standard deviation, skewness, kurtosis, variation coefficient). A constant
+// series has no spread: 0.0 for those five.
+
 double count(std::size_t n) { return static_cast<double>(n); }
 
+// Sum of squares; -0.0 for the empty series.
 double abs_energy(SeriesContext& c) { return c.energy(); }
 
+// NaN for the empty series.
 double absolute_maximum(Series x) { return stats::max_abs(x); }
 
+// 0.0 below two samples.
 double absolute_sum_of_changes(SeriesContext& c) { return c.abs_change_sum(); }
 
+// length: the sample count, NaNs included. The seven after it: NaN for the
+// empty series (sum_values: 0.0); variance and standard deviation divide by n.
 double length(Series x) { return count(x.size()); }
 double maximum(SeriesContext& c) { return c.max(); }
 double minimum(SeriesContext& c) { return c.min(); }
@@ -29,25 +40,27 @@ double standard_deviation(SeriesContext& c) { return std::sqrt(c.variance()); }
 double variance(SeriesContext& c) { return c.variance(); }
 double sum_values(SeriesContext& c) { return c.sum(); }
 
+// NaN for the empty series.
 double root_mean_square(Series x) {
     if (x.empty()) return NaN;
     const double squares = stats::sum_of(x.size(), [p = x.data()](std::size_t i) { return p[i] * p[i]; });
     return std::sqrt(squares / count(x.size()));
 }
 
+// NaN below two samples (the mean of no differences).
 double mean_abs_change(SeriesContext& c) {
-    // The mean of no differences.
     if (c.size() < 2) return NaN;
     return c.abs_change_sum() / count(c.size() - 1);
 }
 
-// Telescoped: only the end samples enter.
+// NaN below two samples. Telescoped: only the end samples enter.
 double mean_change(Series x) {
     const std::size_t n = x.size();
     if (n < 2) return NaN;
     return (x[n - 1] - x[0]) / count(n - 1);
 }
 
+// NaN below three samples; only the two samples at each end enter.
 double mean_second_derivative_central(Series x) {
     const std::size_t n = x.size();
     if (n < 3) return NaN;
@@ -55,6 +68,8 @@ double mean_second_derivative_central(Series x) {
     return (((x[n - 1] - x[n - 2]) - x[1]) + x[0]) / (m + m);
 }
 
+// Locations are index / n: NaN for the empty series; a NaN sample counts as
+// both the largest and the smallest value (as numpy's argmax and argmin).
 double first_location_of_maximum(Series x) {
     if (x.empty()) return NaN;
     return count(*stats::argmax(x)) / count(x.size());
@@ -79,11 +94,13 @@ double last_location_of_minimum(Series x) {
     return 1.0 - count(j) / count(x.size());
 }
 
+// 1.0 when the variance exceeds 1; 0.0 otherwise (empty and NaN included).
 double variance_larger_than_standard_deviation(SeriesContext& c) {
     const double v = c.variance();
     return std::sqrt(v) < v ? 1.0 : 0.0;
 }
 
+// Standard deviation over mean: NaN for the empty series and a zero mean.
 double variation_coefficient(SeriesContext& c) {
     if (c.size() == 0) return NaN;
     const double m = c.mean();
@@ -92,7 +109,7 @@ double variation_coefficient(SeriesContext& c) {
     return std::sqrt(c.variance()) / m;
 }
 
-// Bias-corrected sample skewness.
+// Bias-corrected sample skewness: NaN below three samples.
 double skewness(SeriesContext& c) {
     const Series x = c.x();
     const std::size_t n = x.size();
@@ -110,7 +127,7 @@ double skewness(SeriesContext& c) {
     return (s3 / std::pow(s2, 1.5)) * ((std::sqrt(nd - 1.0) * nd) / (nd - 2.0));
 }
 
-// Bias-corrected sample excess kurtosis.
+// Bias-corrected sample excess kurtosis: NaN below four samples.
 double kurtosis(SeriesContext& c) {
     const Series x = c.x();
     const std::size_t n = x.size();

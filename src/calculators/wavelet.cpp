@@ -110,8 +110,9 @@ Values cwt_coefficients(Series x, ParamSets params) {
 // widths 1, 2, ..., n that are long enough and stand out of the noise of the
 // width-1 row. 0.0 for n <= 0, the empty series and series of at most two
 // samples (no strict maximum); NaN samples are never maxima, and a constant
-// series has maxima only where the wavelet overhangs its ends. NaN when n times the series' length exceeds cwt::PEAK_CELLS_CAP.
-// Every row is computed once for all the sets of the call.
+// series has maxima only where the wavelet overhangs its ends. NaN when n
+// times the series' length exceeds cwt::PEAK_CELLS_CAP. Every row is
+// computed once for all the sets of the call.
 
 Values number_cwt_peaks(Series x, ParamSets params) {
     std::vector<std::uint64_t> ns;
