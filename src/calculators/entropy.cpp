@@ -27,10 +27,6 @@ namespace {
 
 using numeric::NaN;
 
-bool all_finite(Series x) {
-    return std::all_of(x.begin(), x.end(), [](double v) { return std::isfinite(v); });
-}
-
 bool any_nan(Series x) {
     return std::any_of(x.begin(), x.end(), [](double v) { return std::isnan(v); });
 }
@@ -69,7 +65,7 @@ BinEdges::BinEdges(double lo, double hi, std::uint64_t bins) : lo_(lo), hi_(hi),
 
 double binned_entropy(Series x, std::uint64_t bins) {
     // NaN or an infinity leaves no histogram to speak of.
-    if (x.empty() || !all_finite(x)) return NaN;
+    if (x.empty() || !stats::all_finite(x)) return NaN;
     if (bins == 0) return -0.0;
     return binned_entropy_finite(x, bins, stats::min(x), stats::max(x));
 }
@@ -120,7 +116,7 @@ namespace {
 Values binned_entropy_sets(Series x, ParamSets params) {
     Values out(params.size());
     if (params.empty()) return out;
-    const bool undefined = x.empty() || !all_finite(x);
+    const bool undefined = x.empty() || !stats::all_finite(x);
     const double lo = undefined ? NaN : stats::min(x), hi = undefined ? NaN : stats::max(x);
     std::map<std::uint64_t, double> done;
     for (std::size_t s = 0; s < params.size(); ++s) {
@@ -491,7 +487,7 @@ double lempel_ziv(Series x, std::uint64_t bins, double lo, double hi) {
 // missing, another kind or below 1: NaN). The empty series, and any series
 // with a NaN or an infinity: NaN. A constant series has one symbol.
 Values lempel_ziv_complexity(Series x, ParamSets params) {
-    const bool undefined = x.empty() || !all_finite(x);
+    const bool undefined = x.empty() || !stats::all_finite(x);
     const double lo = undefined ? NaN : stats::min(x), hi = undefined ? NaN : stats::max(x);
     std::map<std::uint64_t, double> done;
     return map_sets(params, [&](Series s, const Params& p) {

@@ -199,7 +199,7 @@ Values max_langevin_fixed_point(Series x, ParamSets params) {
         if (auto it = values.find(key); it != values.end()) return it->second;
         const std::vector<double> coef = helpers::estimate_friedrich_coefficients(s, key.first, key.second);
         double value = NaN;
-        if (!coef.empty() && std::all_of(coef.begin(), coef.end(), [](double c) { return std::isfinite(c); }))
+        if (!coef.empty() && stats::all_finite(coef))
             value = regression::largest_real_part(regression::poly_roots(coef));
         values.emplace(key, value);
         return value;

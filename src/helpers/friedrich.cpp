@@ -145,7 +145,7 @@ std::vector<double> estimate_friedrich_coefficients(std::span<const double> x, s
     // A power or a column's sum of squares that overflows leaves nothing to
     // fit (scaling would turn it into zeros or NaN and the solver into
     // confident zeros).
-    if (!std::all_of(v.data.begin(), v.data.end(), [](double e) { return std::isfinite(e); })) return failed;
+    if (!stats::all_finite(v.data)) return failed;
     std::vector<double> scale(terms);
     for (std::size_t j = 0; j < terms; ++j) {
         double ss = -0.0;

@@ -330,6 +330,10 @@ std::vector<double> diff(Series x) {
     return d;
 }
 
+bool all_finite(Series x) {
+    return std::all_of(x.begin(), x.end(), [](double v) { return std::isfinite(v); });
+}
+
 void sort_keys(std::span<std::int64_t> keys) {
     // One sorter per thread: it owns the sort's scratch buffers, and its
     // calls dispatch to the widest vector target of the running machine.

@@ -96,6 +96,8 @@ std::optional<std::size_t> last_argmax(Series x);
 std::optional<std::size_t> last_argmin(Series x);
 // First differences x[i+1] - x[i]; empty for n < 2.
 std::vector<double> diff(Series x);
+// No NaN and no infinity in x (true when empty).
+bool all_finite(Series x);
 
 // The order of every sort of doubles: -inf, negatives, -0.0, +0.0,
 // positives, +inf, then every NaN whatever its sign bit, so a series that
