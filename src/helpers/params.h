@@ -81,7 +81,7 @@ namespace helpers {
 std::int64_t saturating_int(double v);
 
 // Integer key: Int as is, Float truncated with saturation, anything else 0.
-// Inline, like the other readers calculators call per set and per row.
+// Inline: calculators call it for every set of every row.
 inline std::int64_t int_param(const Params& p, std::string_view key) {
     const PVal* v = p.find(key);
     if (!v) return 0;
