@@ -49,7 +49,7 @@ std::vector<std::uint64_t> run_lengths(std::vector<T>& v) {
 
 // ------------------------------------------------------------------ edges
 
-BinEdges::BinEdges(double lo, double hi, std::uint64_t bins) : lo_(lo), hi_(hi), bins_(bins) {
+BinEdges::BinEdges(double lo, double hi, std::uint64_t bins) : hi_(hi), bins_(bins) {
     const double b = static_cast<double>(bins);
     // A range wider than the largest double is taken at half scale: halving
     // is exact for such magnitudes, so the edges and positions are those of

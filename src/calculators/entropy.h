@@ -38,7 +38,7 @@ public:
     }
 
 private:
-    double lo_, hi_;
+    double hi_;
     std::uint64_t bins_;
     double scale_ = 1.0, slo_, span_, step_;
 };
