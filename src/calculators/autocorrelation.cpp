@@ -27,6 +27,10 @@ std::uint64_t largest(ParamSets params, std::string_view key) {
 
 // ---- autocorrelation --------------------------------------------------------
 
+// A variance this close to 0 leaves no autocorrelation (the lone test and
+// the shared lags' must agree).
+constexpr double FLAT_VARIANCE = 1e-8;
+
 // "lag" (signed; default 0). Lag k >= 0: sum_i (x_{i+k} - m)(x_i - m) over
 // v (n - k), NaN for k >= n. Lag -1 pairs every sample with the last one;
 // lag -n pairs every sample with itself (both over v (n + |k|)); other
@@ -42,7 +46,7 @@ double autocorrelation_at(SeriesContext& c, std::int64_t lag) {
     if (!negative && mag >= n) return NaN;
     if (negative && mag != 1 && mag != n) return NaN;
     const double m = c.mean(), v = c.variance();
-    if (std::fabs(v) <= 1e-8) return NaN;
+    if (std::fabs(v) <= FLAT_VARIANCE) return NaN;
     if (!negative) {
         double s = 0.0;
         for (std::size_t i = 0; i + mag < n; ++i) s += (x[i + mag] - m) * (x[i] - m);
@@ -99,7 +103,7 @@ Values autocorrelation(SeriesContext& c, ParamSets params) {
     std::vector<std::size_t> shared;
     for (std::size_t i = 0; i < params.size(); ++i) {
         const std::int64_t lag = helpers::int_param(params[i], "lag");
-        if (lag >= 0 && static_cast<std::uint64_t>(lag) < n && std::fabs(c.variance()) > 1e-8)
+        if (lag >= 0 && static_cast<std::uint64_t>(lag) < n && std::fabs(c.variance()) > FLAT_VARIANCE)
             shared.push_back(i);
         else
             out[i] = autocorrelation_at(c, lag);
