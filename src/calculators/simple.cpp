@@ -13,10 +13,11 @@ namespace {
 using numeric::NaN;
 
 // No calculator here reads a key. A NaN sample makes every moment, sum,
-// extreme and the median NaN; an infinity gives +-inf to the sums, extremes
-// and mean, and NaN to what takes deviations from an infinite mean (variance,
-// standard deviation, skewness, kurtosis, variation coefficient). A constant
-// series has no spread: 0.0 for those five.
+// extreme and the median NaN; an infinity makes the sums, extremes and mean
+// infinite (NaN beside an infinity of the other sign), and NaN what takes
+// deviations from an infinite mean (variance, standard deviation, skewness,
+// kurtosis, variation coefficient). A constant series has no spread: 0.0 for
+// those five.
 
 double count(std::size_t n) { return static_cast<double>(n); }
 
