@@ -3,9 +3,11 @@
 #include <limits>
 #include <memory>
 
+#include "numeric/constants.h"
 #include "numeric/regression.h"
 #include "numeric/householder_lanes.h"
 #include "numeric/regression_detail.h"
+#include "numeric/stats.h"
 
 namespace regression {
 
@@ -19,22 +21,19 @@ using detail::predict_rows;
 using detail::Reflected;
 using detail::TILE;
 
-constexpr double EPS = 2.220446049250313e-16;  // double machine epsilon
+using numeric::EPS;
+using numeric::NaN;
+using stats::all_finite;
+
 // A QR pivot within this many rounding units (scaled by m and the largest
 // pivot) of zero makes the triangle unsafe to invert.
 constexpr double QR_TOLERANCE_FACTOR = 100.0;
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-
 // Scaled coefficients and the diagonal of (Xs^T Xs)^-1 of one solution path.
 struct Solution {
     std::vector<double> beta;
     std::vector<double> d;
     std::size_t rank = 0;
 };
-
-bool all_finite(std::span<const double> x) {
-    return std::all_of(x.begin(), x.end(), [](double v) { return std::isfinite(v); });
-}
 
 // Householder reflections of the scaled design, with the target carried as
 // one more column. A reflection reads only the column it annihilates and
