@@ -4,6 +4,7 @@ import warnings
 
 import numpy as np
 import pytest
+import scipy.signal
 import scipy.stats
 from numpy.lib.stride_tricks import sliding_window_view
 from statsmodels.regression.linear_model import OLS
@@ -22,6 +23,10 @@ def ar2(n, level=0.0):
 
 
 SERIES = {"walk": np.cumsum(RNG.normal(size=1000)), "ar2": ar2(1000)}
+# The lag search screens candidates before fitting them exactly: drifting, near-unit-root and
+# offset series (the constant and the level nearly collinear) as well.
+ADF_SERIES = {**SERIES, "drift": np.cumsum(RNG.normal(size=1000) + 0.05), "offset": ar2(1000, 1e4),
+              "near unit root": scipy.signal.lfilter([1.0], [1.0, -0.95], RNG.normal(size=1000))}
 LINE = ("slope", "intercept", "rvalue", "pvalue", "stderr")
 
 
@@ -38,11 +43,11 @@ def nan_equal(got, want):
 ADF = [{"attr": a} for a in ("teststat", "pvalue", "usedlag")]
 
 
-@pytest.mark.parametrize("kind", SERIES)
-@pytest.mark.parametrize("n", [10, 57, 300, 1000])
+@pytest.mark.parametrize("kind", ADF_SERIES)
+@pytest.mark.parametrize("n", [10, 30, 57, 100, 300, 1000])
 @pytest.mark.parametrize("mode", ["AIC", "BIC", "t-stat", None])
 def test_adf_matches_statsmodels_in_every_mode(kind, n, mode):
-    x = SERIES[kind][:n]
+    x = ADF_SERIES[kind][:n]
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
         stat, p, lag = adfuller(x, autolag=mode)[:3]

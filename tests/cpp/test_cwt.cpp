@@ -42,33 +42,6 @@ TEST(Cwt, ConvolutionWindowsHaveTheBitsOfTheFullConvolution) {
     }
 }
 
-// The resampling examples: indices floor(i / (step a)) until the first past
-// the grid; huge widths saturate instead of wrapping, infinite ones have none.
-TEST(Cwt, MexicanHatFiltersResampleTheGrid) {
-    const auto& grid = cwt::int_psi_grid().values;
-    struct Case {
-        double a;
-        std::uint64_t size;
-        std::vector<std::size_t> head, tail;  // first and last grid indices, in resampling order
-    };
-    for (const Case& c : std::vector<Case>{{1, 17, {0, 255, 511}, {3839, 4095}},
-                                           {2, 33, {0, 127}, {3967, 4095}},
-                                           {0.5, 9, {0, 511}, {4095}},
-                                           {0.07, 2, {0, 3656}, {}},
-                                           {0.05, 1, {0}, {}},
-                                           {1e12, 16000000000001, {0}, {4095}},
-                                           {1e300, U64_MAX, {0}, {0}}}) {
-        const cwt::MexhFilter f(c.a);
-        ASSERT_EQ(f.size(), c.size) << c.a;
-        // Entry m is resampling point size - 1 - m.
-        for (std::size_t i = 0; i < c.head.size(); ++i) EXPECT_EQ(f.at(c.size - 1 - i), grid[c.head[i]]) << c.a;
-        for (std::size_t i = 0; i < c.tail.size(); ++i) EXPECT_EQ(f.at(c.tail.size() - 1 - i), grid[c.tail[i]]) << c.a;
-    }
-    for (double a : {0.0, -1.0, NaN, INF}) EXPECT_EQ(cwt::MexhFilter(a).size(), 0u) << a;
-    // Saturated filter: every entry the centre reads is grid[0], so the row is -0.0.
-    for (double v : cwt::mexh_cwt_row(noise(50, 1), 1e300)) EXPECT_EQ(bits(v), bits(-0.0));
-}
-
 // Noise floors, from a sorted window (len 1000: 50 samples) or from ranks
 // (len 20000: 1000 samples), are stats::quantile of each clipped window:
 // columns near both ends, close together and far apart; specials included.

@@ -10,17 +10,13 @@
 
 #include "numeric/spectral.h"
 #include "numeric/stats.h"
+#include "test_util.h"
 
 namespace {
 
-constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double INF = std::numeric_limits<double>::infinity();
-
 std::vector<double> normal(std::size_t n, unsigned seed) {
-    std::mt19937_64 gen(seed);
-    std::normal_distribution<double> d(1.5, 2.0);
-    std::vector<double> x(n);
-    for (double& v : x) v = d(gen);
+    std::vector<double> x = noise(n, seed);
+    for (double& v : x) v = 1.5 + 2.0 * v;
     return x;
 }
 
@@ -49,17 +45,6 @@ TEST(Rfft, DecisiveCases) {
     const auto g = spectral::rfft(std::vector<double>{1, INF, 2, 3});
     EXPECT_EQ(g[0].real(), INF);
     EXPECT_FALSE(std::isfinite(g[1].real()) && std::isfinite(g[1].imag()));
-}
-
-TEST(Acovf, ALagsValueDoesNotDependOnHowManyLagsAreAsked) {
-    for (std::size_t n : {1u, 2u, 7u, 64u, 65u, 1000u}) {
-        const auto x = normal(n, 7);
-        const auto acov = spectral::acovf_adjusted(x, std::numeric_limits<std::uint64_t>::max());
-        ASSERT_EQ(acov.size(), n);  // no more lags than the series has
-        EXPECT_EQ(spectral::acovf_adjusted(x, n / 2), std::vector<double>(acov.begin(), acov.begin() + n / 2 + 1));
-    }
-    EXPECT_TRUE(spectral::acovf_adjusted(std::vector<double>{}, 3).empty());
-    EXPECT_TRUE(spectral::acf_adjusted(std::vector<double>{}, 3).empty());
 }
 
 // The recursion stops at a non-finite autocovariance.
