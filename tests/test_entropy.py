@@ -40,6 +40,7 @@ def test_binned_entropy_matches_the_histogram(seed, b):
         ([1.0, INF, 2.0], 5, NAN),  # an infinity leaves no histogram
         ([-INF, 0.0], 0, NAN),
         ([1.0, 2.0, 3.0], 0, -0.0),
+        ([1.0, 2.0, 3.0], -2, -0.0),  # negative: no bins
         ([1.0, 2.0, 3.0], None, -0.0),  # no key: no bins
         ([4.5] * 7, 3, -0.0),
         ([1e300] * 4, 3, -0.0),  # the +-0.5 widening vanishes; still one bin

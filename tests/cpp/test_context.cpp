@@ -38,27 +38,6 @@ TEST(SeriesContext, SlotsGiveTheDefiningRoutinesBits) {
     }
 }
 
-TEST(SeriesContext, QuantilesBySelectionOrFromTheSortedCopy) {
-    // Long series take a selection for a lone quantile, short ones a sort.
-    auto series = awkward_series();
-    std::mt19937_64 g(9);
-    std::normal_distribution<double> normal;
-    std::vector<double> tied(10000);
-    for (double& v : tied) v = std::round(normal(g) * 4.0);
-    series.push_back(tied);
-    tied[5000] = -NaN;
-    series.push_back(tied);
-    for (const auto& x : series) {
-        calculators::SeriesContext by_selection(x), sorted_first(x);
-        for (double q : {0.0, 0.1, 0.5, 0.75, 1.0, -1.0, 2.0, NaN}) {
-            const double want = stats::quantile(x, q);
-            EXPECT_TRUE(same(by_selection.quantile(q), want)) << q;
-            EXPECT_TRUE(same(sorted_first.quantile(q, true), want)) << q;
-        }
-        EXPECT_EQ(by_selection.has_sorted(), x.size() < 8192);
-    }
-}
-
 TEST(PairedSums, GiveEachSumsBits) {
     const auto series = awkward_series();
     for (const auto& a : series)
