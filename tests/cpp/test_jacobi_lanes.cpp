@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <random>
@@ -76,11 +77,11 @@ Svd reference_svd(const Matrix& a) {
 
 std::optional<Vec> reference_lstsq(const Matrix& a, const Vec& y, double rcond) {
     const Svd d = reference_svd(a);
-    for (double s : d.s)
-        if (!std::isfinite(s)) return std::nullopt;
     double smax = 0.0;
-    for (double s : d.s)
-        if (s > smax) smax = s;
+    for (double s : d.s) {
+        if (!std::isfinite(s)) return std::nullopt;
+        smax = std::max(smax, s);
+    }
     Vec beta(a.cols, 0.0);
     if (smax == 0.0) return beta;
     for (std::size_t i = 0; i < a.cols; ++i) {
