@@ -144,17 +144,6 @@ void copy_answer(const calculators::Values& answer, const PlanItem& item, double
     std::copy_n(answer.data(), std::min(answer.size(), item.width), row);
 }
 
-// Every item of one row shares the row's context; an item whose calculator
-// is not implemented leaves its cells at NaN.
-void evaluate_row(calculators::Series x, std::span<const PlanItem> plan,
-                  std::span<const calculators::Calculator> resolved, double* row) {
-    calculators::SeriesContext context(x);
-    for (std::size_t j = 0; j < plan.size(); ++j) {
-        if (resolved[j]) copy_answer(calculators::run(resolved[j], context, plan[j].params), plan[j], row);
-        row += plan[j].width;
-    }
-}
-
 std::uint64_t monotonic_ns() {
     timespec t;
     if (clock_gettime(CLOCK_MONOTONIC, &t) != 0)
@@ -163,70 +152,83 @@ std::uint64_t monotonic_ns() {
     return static_cast<std::uint64_t>(t.tv_sec) * 1'000'000'000u + static_cast<std::uint64_t>(t.tv_nsec);
 }
 
+// The plan, its resolved calculators and the matrix: what every row reads.
+struct Rows {
+    std::span<const double> values;
+    std::span<const std::int64_t> offsets;
+    std::span<const PlanItem> plan;
+    std::vector<calculators::Calculator> resolved;
+    std::size_t width;
+    double* cells;
+
+    // Every item of row i shares the row's context; an item whose
+    // calculator is not implemented leaves its cells at NaN.
+    void evaluate(std::size_t i) const {
+        calculators::SeriesContext context(series(values, offsets, i));
+        double* row = cells + i * width;
+        for (std::size_t j = 0; j < plan.size(); ++j) {
+            if (resolved[j]) copy_answer(calculators::run(resolved[j], context, plan[j].params), plan[j], row);
+            row += plan[j].width;
+        }
+    }
+
+    // Row i with each item on a fresh context, adding the time of each
+    // item's calculator to timings[item]. An item that is not implemented is
+    // timed too: its cost is the (empty) time around it.
+    void evaluate_timed(std::size_t i, std::vector<std::uint64_t>& timings) const {
+        const calculators::Series x = series(values, offsets, i);
+        double* row = cells + i * width;
+        for (std::size_t j = 0; j < plan.size(); ++j) {
+            calculators::Values answer;
+            const std::uint64_t t0 = monotonic_ns();
+            if (resolved[j]) {
+                calculators::SeriesContext context(x);
+                answer = calculators::run(resolved[j], context, plan[j].params);
+            }
+            const std::uint64_t t1 = monotonic_ns();
+            timings[j] += t1 < t0 ? 0 : t1 - t0;  // wraps modulo 2^64
+            copy_answer(answer, plan[j], row);
+            row += plan[j].width;
+        }
+    }
+};
+
 }  // namespace
 
 std::vector<double> run_batch(std::span<const double> values, std::span<const std::int64_t> offsets,
-                              std::span<const PlanItem> plan, std::size_t width, std::uint64_t n_threads) {
+                              std::span<const PlanItem> plan, std::size_t width, std::uint64_t n_threads,
+                              std::vector<std::uint64_t>* timings) {
+    if (timings) timings->assign(plan.size(), 0);
     // No series, or no column: nothing to evaluate.
     if (offsets.size() < 2 || width == 0) return {};
     std::vector<double> matrix = start_matrix(values, offsets, plan, width);
     const std::size_t n_series = offsets.size() - 1;
-    double* const cells = matrix.data();
-    const std::vector<calculators::Calculator> resolved = resolve_plan(plan);
+    const Rows rows{values, offsets, plan, resolve_plan(plan), width, matrix.data()};
 
+    if (timings) {
+        for (std::size_t i = 0; i < n_series; ++i) rows.evaluate_timed(i, *timings);
+        return matrix;
+    }
     tbb::task_arena* const pool = pool_for(n_threads);
     // A lone series on the ambient pool needs no worker.
     if (!pool && n_series == 1) {
-        evaluate_row(series(values, offsets, 0), plan, resolved, cells);
+        rows.evaluate(0);
         return matrix;
     }
     // Whole rows only. Rows differ in cost by orders of magnitude (series
     // length, FFT-based items), so ranges are split on demand down to single
     // rows; the auto partitioner keeps per-row scheduling cost low when they
     // are uniform.
-    auto rows = [&] {
+    auto loop = [&] {
         tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n_series, 1),
                           [&](const tbb::blocked_range<std::size_t>& range) {
-                              for (std::size_t i = range.begin(); i != range.end(); ++i)
-                                  evaluate_row(series(values, offsets, i), plan, resolved, cells + i * width);
+                              for (std::size_t i = range.begin(); i != range.end(); ++i) rows.evaluate(i);
                           });
     };
     if (pool)
-        pool->execute(rows);
+        pool->execute(loop);
     else
-        rows();
-    return matrix;
-}
-
-std::vector<double> run_batch_timed(std::span<const double> values, std::span<const std::int64_t> offsets,
-                                    std::span<const PlanItem> plan, std::size_t width,
-                                    std::vector<std::uint64_t>& timings) {
-    timings.assign(plan.size(), 0);
-    // No series, or no column: nothing to evaluate.
-    if (offsets.size() < 2 || width == 0) return {};
-    std::vector<double> matrix = start_matrix(values, offsets, plan, width);
-    const std::size_t n_series = offsets.size() - 1;
-
-    const std::vector<calculators::Calculator> resolved = resolve_plan(plan);
-
-    double* row = matrix.data();
-    for (std::size_t i = 0; i < n_series; ++i) {
-        // A quantity the row's items share is timed in the first item that
-        // asks for it.
-        calculators::SeriesContext context(series(values, offsets, i));
-        for (std::size_t j = 0; j < plan.size(); ++j) {
-            const PlanItem& item = plan[j];
-            // An item that is not implemented is timed too: its cost is the
-            // (empty) time around it.
-            const std::uint64_t t0 = monotonic_ns();
-            calculators::Values answer;
-            if (resolved[j]) answer = calculators::run(resolved[j], context, item.params);
-            const std::uint64_t t1 = monotonic_ns();
-            timings[j] += t1 < t0 ? 0 : t1 - t0;  // wraps modulo 2^64
-            copy_answer(answer, item, row);
-            row += item.width;
-        }
-    }
+        loop();
     return matrix;
 }
 

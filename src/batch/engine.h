@@ -31,17 +31,18 @@ namespace batch {
 std::optional<std::string> check_offsets(std::uint64_t n_values, std::span<const std::int64_t> offsets);
 
 // Evaluates every plan item over every series into a row-major
-// n_series x width matrix that starts as NaN; rows run in parallel on the
-// pool chosen for n_threads (0: the ambient pool). Exceptions raised by a row
+// n_series x width matrix that starts as NaN. Exceptions raised by a row
 // (internal failures, allocation) propagate to the caller.
+//
+// Untimed (timings null): rows run in parallel on the pool chosen for
+// n_threads (0: the ambient pool), the items of a row sharing the row's
+// context. Timed: row after row on the calling thread, each item on a fresh
+// context so that its time is its own cost whatever the plan's order, adding
+// the nanoseconds spent in each item's calculator (monotonic clock) to
+// (*timings)[item]; the timings are reset to one 0 per item first.
 std::vector<double> run_batch(std::span<const double> values, std::span<const std::int64_t> offsets,
-                              std::span<const PlanItem> plan, std::size_t width, std::uint64_t n_threads);
-
-// The same, row after row on the calling thread, adding the nanoseconds spent
-// in each item's calculator (monotonic clock) to timings[item].
-std::vector<double> run_batch_timed(std::span<const double> values, std::span<const std::int64_t> offsets,
-                                    std::span<const PlanItem> plan, std::size_t width,
-                                    std::vector<std::uint64_t>& timings);
+                              std::span<const PlanItem> plan, std::size_t width, std::uint64_t n_threads,
+                              std::vector<std::uint64_t>* timings = nullptr);
 
 // Dedicated thread pools, one per thread count, built on first request and
 // kept (with their workers) for the rest of the process.

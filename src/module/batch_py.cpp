@@ -68,86 +68,53 @@ PyObject* result(std::span<const double> cells, std::size_t n_series, std::size_
     return tuple.release();
 }
 
-enum class Step { Fail, Done, Evaluate };
-
-// Everything before the engine runs, the checks in a fixed order (the first
-// that fails names the error).
-// Done: `*early` holds the result of an early return.
-Step prepare(PyObject* plan, bool timed, Batch& batch, PyObject** early) {
-    if (!require_contiguous(batch.values) || !require_contiguous(batch.offsets)) return Step::Fail;
-    // No series: the offsets and the plan are not looked at.
-    if (batch.offsets.size < 2) {
-        const std::vector<std::uint64_t> none;
-        *early = result({}, 0, 0, timed ? &none : nullptr);
-        return *early ? Step::Done : Step::Fail;
-    }
-    const std::span<const std::int64_t> offsets = batch.offsets.ints();
-    batch.bounds.assign(offsets.begin(), offsets.end());
-    if (auto problem = batch::check_offsets(batch.values.size, batch.bounds)) {
-        PyErr_SetString(PyExc_ValueError, problem->c_str());
-        return Step::Fail;
-    }
-    if (!parse_plan(plan, batch.plan)) return Step::Fail;
-    for (const PlanItem& item : batch.plan) batch.width += item.width;
-    const std::size_t n_series = batch.offsets.size - 1;
-    // No column: nothing to evaluate, every item timed at 0.
-    if (batch.width == 0) {
-        const std::vector<std::uint64_t> zeros(batch.plan.size(), 0);
-        *early = result({}, n_series, 0, timed ? &zeros : nullptr);
-        return *early ? Step::Done : Step::Fail;
-    }
-    // The result list must be able to hold every cell.
-    if (n_series > static_cast<std::size_t>(PY_SSIZE_T_MAX) / sizeof(PyObject*) / batch.width) {
-        PyErr_NoMemory();
-        return Step::Fail;
-    }
-    return Step::Evaluate;
-}
-
-}  // namespace
-
-PyObject* extract_batch(PyObject* const* args) {
+// extract_batch (args: values, offsets, plan, n_threads) and, when `timed`,
+// extract_batch_timed (values, offsets, plan): the checks in a fixed order
+// (the first that fails names the error), the early returns, then the engine
+// with the interpreter lock released.
+PyObject* batch_call(PyObject* const* args, bool timed) {
     Batch batch;
     std::uint64_t n_threads = 0;
     if (!to_array(args[0], "values", Element::Float64, batch.values) ||
         !to_array(args[1], "offsets", Element::Int64, batch.offsets) || !to_list(args[2], "plan") ||
-        (args[3] && !to_count(args[3], "n_threads", n_threads)))
+        (!timed && args[3] && !to_count(args[3], "n_threads", n_threads)))
         return nullptr;
-    PyObject* early = nullptr;
-    switch (prepare(args[2], false, batch, &early)) {
-        case Step::Fail: return nullptr;
-        case Step::Done: return early;
-        case Step::Evaluate: break;
+    if (!require_contiguous(batch.values) || !require_contiguous(batch.offsets)) return nullptr;
+    std::vector<std::uint64_t> timings;
+    std::vector<std::uint64_t>* const timed_out = timed ? &timings : nullptr;
+    // No series: the offsets and the plan are not looked at.
+    if (batch.offsets.size < 2) return result({}, 0, 0, timed_out);
+    const std::span<const std::int64_t> offsets = batch.offsets.ints();
+    batch.bounds.assign(offsets.begin(), offsets.end());
+    if (auto problem = batch::check_offsets(batch.values.size, batch.bounds)) {
+        PyErr_SetString(PyExc_ValueError, problem->c_str());
+        return nullptr;
     }
+    if (!parse_plan(args[2], batch.plan)) return nullptr;
+    for (const PlanItem& item : batch.plan) batch.width += item.width;
+    const std::size_t n_series = batch.offsets.size - 1;
+    // No column: nothing to evaluate, every item timed at 0.
+    if (batch.width == 0) {
+        timings.assign(batch.plan.size(), 0);
+        return result({}, n_series, 0, timed_out);
+    }
+    // The result list must be able to hold every cell.
+    if (n_series > static_cast<std::size_t>(PY_SSIZE_T_MAX) / sizeof(PyObject*) / batch.width)
+        return PyErr_NoMemory();
+
     std::vector<double> cells;
     {
         WithoutGil released;
-        cells = batch::run_batch(batch.values.doubles(), batch.bounds, batch.plan, batch.width, n_threads);
+        cells = batch::run_batch(batch.values.doubles(), batch.bounds, batch.plan, batch.width, n_threads,
+                                 timed_out);
     }
     batch.plan.clear();
-    return result(cells, batch.offsets.size - 1, batch.width, nullptr);
+    return result(cells, n_series, batch.width, timed_out);
 }
 
-PyObject* extract_batch_timed(PyObject* const* args) {
-    Batch batch;
-    if (!to_array(args[0], "values", Element::Float64, batch.values) ||
-        !to_array(args[1], "offsets", Element::Int64, batch.offsets) || !to_list(args[2], "plan"))
-        return nullptr;
-    PyObject* early = nullptr;
-    switch (prepare(args[2], true, batch, &early)) {
-        case Step::Fail: return nullptr;
-        case Step::Done: return early;
-        case Step::Evaluate: break;
-    }
-    std::vector<double> cells;
-    std::vector<std::uint64_t> timings;
-    {
-        WithoutGil released;
-        cells = batch::run_batch_timed(batch.values.doubles(), batch.bounds, batch.plan, batch.width,
-                                       timings);
-    }
-    batch.plan.clear();
-    return result(cells, batch.offsets.size - 1, batch.width, &timings);
-}
+}  // namespace
+
+PyObject* extract_batch(PyObject* const* args) { return batch_call(args, false); }
+PyObject* extract_batch_timed(PyObject* const* args) { return batch_call(args, true); }
 
 }  // namespace module

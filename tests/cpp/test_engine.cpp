@@ -96,7 +96,7 @@ TEST(RunBatch, RefusesWhatCannotBeLaidOut) {
     const std::vector<PlanItem> wrap{{"mean", {}, std::size_t{1} << 63}, {"mean", {}, (std::size_t{1} << 63) + 1}};
     std::vector<std::uint64_t> timings;
     EXPECT_THROW(batch::run_batch(values, offsets, wide, huge, 0), std::bad_alloc);
-    EXPECT_THROW(batch::run_batch_timed(values, offsets, wide, huge, timings), std::bad_alloc);
+    EXPECT_THROW(batch::run_batch(values, offsets, wide, huge, 0, &timings), std::bad_alloc);
     EXPECT_THROW(batch::run_batch(values, offsets, one, 2, 0), helpers::InternalFailure);
     EXPECT_THROW(batch::run_batch(values, offsets, wrap, 1, 0), helpers::InternalFailure);
     EXPECT_THROW(batch::run_batch(values, past_end, one, 1, 0), helpers::InternalFailure);
