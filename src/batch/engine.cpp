@@ -4,16 +4,20 @@
 #include <time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
 #include <cerrno>
 #include <cstring>
 #include <new>
 
-#include <oneapi/tbb/blocked_range.h>
-#include <oneapi/tbb/parallel_for.h>
 
 #include "calculators/calculators.h"
 #include "helpers/panic.h"
+#include "numeric/interrupt.h"
 
 namespace batch {
 
@@ -193,42 +197,163 @@ struct Rows {
     }
 };
 
+// The rows of one call, handed out from a shared counter to the calling
+// thread and to the pool's workers. The state is shared with the workers'
+// tasks: a task that starts after the call has ended finds no row left and
+// touches nothing else.
+struct Share {
+    const Rows* rows;
+    std::size_t n_series;
+    std::size_t threads;
+    std::atomic<std::size_t> next{0};
+    // Tasks inside their row loop; the call waits for none to be left.
+    std::atomic<std::size_t> active{0};
+    interrupt::Token token;
+    std::mutex lock;
+    std::condition_variable idle;
+    std::exception_ptr failure;  // the first row that threw, under lock
+
+    Share(const Rows* r, std::size_t n, std::size_t t) : rows(r), n_series(n), threads(t) {}
+
+    // No row is handed out after this (the rows in flight run on).
+    void close() { next.store(n_series); }
+
+    // Evaluates the rows it claims until none is left or stop(row) answers
+    // true before a row. Many rows a claim while plenty remain, so tiny rows
+    // do not queue on the counter; fewer as they run out, down to one, so
+    // the threads finish together.
+    template <class Stop>
+    void take_rows(Stop&& stop) {
+        constexpr std::size_t MAX_CLAIM = 16;
+        std::size_t claim = std::clamp<std::size_t>(n_series / (8 * threads), 1, MAX_CLAIM);
+        for (;;) {
+            const std::size_t begin = next.fetch_add(claim);
+            if (begin >= n_series) return;
+            const std::size_t end = std::min(n_series, begin + claim);
+            for (std::size_t i = begin; i < end; ++i) {
+                if (stop(i)) return;
+                rows->evaluate(i);
+            }
+            claim = std::clamp<std::size_t>((n_series - end) / (8 * threads), 1, MAX_CLAIM);
+        }
+    }
+
+    // Row loop of a worker.
+    void work() {
+        active.fetch_add(1);
+        {
+            interrupt::Scope scope(token);
+            try {
+                take_rows([&](std::size_t) { return token.stopped(); });
+            } catch (...) {
+                {
+                    std::lock_guard guard(lock);
+                    if (!failure) failure = std::current_exception();
+                }
+                // The call fails: the others stop at their next row or stride.
+                token.stop();
+                close();
+            }
+        }
+        if (active.fetch_sub(1) == 1) {
+            std::lock_guard guard(lock);
+            idle.notify_all();
+        }
+    }
+
+    // Waits for the rows in flight; poll() runs between waits of a few
+    // milliseconds and stops the rows when it answers true.
+    template <class Poll>
+    void wait(Poll&& poll) {
+        std::unique_lock guard(lock);
+        while (active.load() != 0) {
+            idle.wait_for(guard, interrupt::CHECK_EVERY / 4);
+            if (active.load() == 0 || token.stopped()) continue;
+            guard.unlock();
+            if (poll()) close();
+            guard.lock();
+        }
+    }
+};
+
+// Whatever happens on the calling thread, the rows in flight are waited for
+// before the call's buffers go.
+struct Drain {
+    Share& share;
+    const int unwinding = std::uncaught_exceptions();
+    ~Drain() {
+        // The caller's row threw: the call fails, the others stop early.
+        if (std::uncaught_exceptions() > unwinding) share.token.stop();
+        share.close();
+        share.wait([] { return false; });
+    }
+};
+
+// The arena that the ambient pool's workers join when the caller runs in no
+// arena: one of the default size, for the process.
+tbb::task_arena& default_arena() {
+    static tbb::task_arena* const DEFAULT = [] {
+        auto* arena = new tbb::task_arena();  // never freed, like the pools
+        arena->initialize();
+        return arena;
+    }();
+    return *DEFAULT;
+}
+
 }  // namespace
 
-std::vector<double> run_batch(std::span<const double> values, std::span<const std::int64_t> offsets,
-                              std::span<const PlanItem> plan, std::size_t width, std::uint64_t n_threads,
-                              std::vector<std::uint64_t>* timings) {
+std::optional<std::vector<double>> run_batch(std::span<const double> values,
+                                             std::span<const std::int64_t> offsets,
+                                             std::span<const PlanItem> plan, std::size_t width,
+                                             std::uint64_t n_threads, std::vector<std::uint64_t>* timings) {
     if (timings) timings->assign(plan.size(), 0);
     // No series, or no column: nothing to evaluate.
-    if (offsets.size() < 2 || width == 0) return {};
+    if (offsets.size() < 2 || width == 0) return std::vector<double>{};
     std::vector<double> matrix = start_matrix(values, offsets, plan, width);
     const std::size_t n_series = offsets.size() - 1;
     const Rows rows{values, offsets, plan, resolve_plan(plan), width, matrix.data()};
 
-    if (timings) {
-        for (std::size_t i = 0; i < n_series; ++i) rows.evaluate_timed(i, *timings);
-        return matrix;
-    }
-    tbb::task_arena* const pool = pool_for(n_threads);
-    // A lone series on the ambient pool needs no worker.
-    if (!pool && n_series == 1) {
-        rows.evaluate(0);
-        return matrix;
-    }
-    // Whole rows only. Rows differ in cost by orders of magnitude (series
-    // length, FFT-based items), so ranges are split on demand down to single
-    // rows; the auto partitioner keeps per-row scheduling cost low when they
-    // are uniform.
-    auto loop = [&] {
-        tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n_series, 1),
-                          [&](const tbb::blocked_range<std::size_t>& range) {
-                              for (std::size_t i = range.begin(); i != range.end(); ++i) rows.evaluate(i);
-                          });
+    // The calling thread polls between its rows, every so many samples (a
+    // row costs at least about its length; rows of a few samples would pay
+    // more for reading the clock than for their work), and inside long
+    // calculators, with the check of the scope it was called in. A stop ends
+    // the call with no matrix.
+    interrupt::Stride stride(std::size_t{1} << 16);
+    auto stop = [&](const interrupt::Scope& scope, std::size_t i) {
+        return scope.token().stopped() || stride(static_cast<std::size_t>(offsets[i + 1] - offsets[i]) + 1);
     };
-    if (pool)
-        pool->execute(loop);
-    else
-        loop();
+    auto alone = [&](auto&& evaluate) -> std::optional<std::vector<double>> {
+        interrupt::Token token;
+        interrupt::Scope scope(token, interrupt::current());
+        for (std::size_t i = 0; i < n_series && !stop(scope, i); ++i) evaluate(i);
+        if (token.stopped()) return std::nullopt;
+        return std::move(matrix);
+    };
+    if (timings) return alone([&](std::size_t i) { rows.evaluate_timed(i, *timings); });
+
+    // An arena keeps one slot for a thread from outside, here the calling
+    // thread, which takes rows beside the workers: n threads in all. A lone
+    // series on the ambient pool needs no worker.
+    tbb::task_arena* pool = pool_for(n_threads);
+    if (!pool && n_series == 1) return alone([&](std::size_t i) { rows.evaluate(i); });
+    std::optional<tbb::task_arena> attached;
+    if (!pool && tbb::this_task_arena::current_thread_index() != tbb::task_arena::not_initialized)
+        pool = &attached.emplace(tbb::task_arena::attach());
+    tbb::task_arena& arena = pool ? *pool : default_arena();
+    const std::size_t workers =
+        std::min(static_cast<std::size_t>(std::max(arena.max_concurrency() - 1, 0)), n_series - 1);
+    if (workers == 0) return alone([&](std::size_t i) { rows.evaluate(i); });
+
+    auto share = std::make_shared<Share>(&rows, n_series, workers + 1);
+    interrupt::Scope scope(share->token, interrupt::current());
+    {
+        Drain drain{*share};
+        for (std::size_t k = 0; k < workers; ++k) arena.enqueue([share] { share->work(); });
+        share->take_rows([&](std::size_t i) { return stop(scope, i); });
+        share->wait([&] { return scope.poll(); });
+    }
+    if (share->failure) std::rethrow_exception(share->failure);
+    if (share->token.stopped()) return std::nullopt;
     return matrix;
 }
 

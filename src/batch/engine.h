@@ -40,7 +40,11 @@ std::optional<std::string> check_offsets(std::uint64_t n_values, std::span<const
 // context so that its time is its own cost whatever the plan's order, adding
 // the nanoseconds spent in each item's calculator (monotonic clock) to
 // (*timings)[item]; the timings are reset to one 0 per item first.
-std::vector<double> run_batch(std::span<const double> values, std::span<const std::int64_t> offsets,
+//
+// The call stops early when the interrupt scope it runs in (if any) is asked
+// to stop: its rows stop at the next row or at the next stride of a long
+// calculator, and no matrix is returned.
+std::optional<std::vector<double>> run_batch(std::span<const double> values, std::span<const std::int64_t> offsets,
                               std::span<const PlanItem> plan, std::size_t width, std::uint64_t n_threads,
                               std::vector<std::uint64_t>* timings = nullptr);
 

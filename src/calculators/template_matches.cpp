@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "numeric/interrupt.h"
+
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "calculators/template_matches.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -246,10 +248,14 @@ TemplateMatches count_template_matches(std::span<const double> x, double tol,
         const std::size_t kmin = lengths[0];
         PaddedBits a(words_for(n) + 8);
         Windows windows(n);
+        // A long series can take minutes: a stop request ends the sweep
+        // (the counts are then discarded by the caller).
+        interrupt::Stride stride(std::size_t{1} << 18);
         // Diagonal d pairs template s with s + d; bit s says whether samples
         // s and s + d are within the tolerance.
         for (std::size_t d = 1; d + kmin <= n; ++d) {
             const std::size_t len = n - d, nw = words_for(len);
+            if (stride(len)) break;
             match_bits(x.data(), x.data() + d, len, tol, a.data());
             a.clear_from(nw);
             windows.reset(a.data(), nw);

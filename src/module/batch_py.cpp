@@ -2,6 +2,7 @@
 // reads or builds a Python object runs with the interpreter lock; the engine
 // runs without it.
 #include <cstdint>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "batch/engine.h"
 #include "module/functions.h"
 #include "module/params_py.h"
+#include "numeric/interrupt.h"
 
 namespace module {
 
@@ -102,14 +104,18 @@ PyObject* batch_call(PyObject* const* args, bool timed) {
     if (n_series > static_cast<std::size_t>(PY_SSIZE_T_MAX) / sizeof(PyObject*) / batch.width)
         return PyErr_NoMemory();
 
-    std::vector<double> cells;
+    std::optional<std::vector<double>> cells;
     {
-        WithoutGil released;
+        Released released;
+        interrupt::Token token;
+        interrupt::Scope scope(token, check_signals_released, &released);
         cells = batch::run_batch(batch.values.doubles(), batch.bounds, batch.plan, batch.width, n_threads,
                                  timed_out);
     }
     batch.plan.clear();
-    return result(cells, n_series, batch.width, timed_out);
+    // Stopped: a signal handler raised, and its exception is the answer.
+    if (!cells) return nullptr;
+    return result(*cells, n_series, batch.width, timed_out);
 }
 
 }  // namespace

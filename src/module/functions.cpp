@@ -6,6 +6,7 @@
 #include "calculators/calculators.h"
 #include "module/args.h"
 #include "module/params_py.h"
+#include "numeric/interrupt.h"
 #include "numeric/stats.h"
 
 namespace module {
@@ -21,6 +22,40 @@ PyObject* float_list(std::span<const double> values) {
     return list.release();
 }
 
+namespace {
+
+// True when this is the interpreter's main thread (also when that cannot be
+// found out: a check too many costs only time).
+bool on_main_thread() {
+    Ref threading(PyImport_ImportModule("threading"));
+    Ref main(threading ? PyObject_CallMethod(threading.get(), "main_thread", nullptr) : nullptr);
+    Ref ident(main ? PyObject_GetAttrString(main.get(), "ident") : nullptr);
+    const unsigned long id = ident ? PyLong_AsUnsignedLong(ident.get()) : 0;
+    if (PyErr_Occurred()) {
+        PyErr_Clear();
+        return true;
+    }
+    return id == PyThread_get_thread_ident();
+}
+
+}  // namespace
+
+bool check_signals(void*) { return PyErr_CheckSignals() != 0; }
+
+bool check_signals_released(void* released) {
+    auto& r = *static_cast<Released*>(released);
+    if (r.thread == Released::Other) return false;
+    return r.gil.with_lock([&] {
+        if (r.thread == Released::Unknown) r.thread = on_main_thread() ? Released::Main : Released::Other;
+        return r.thread == Released::Main && PyErr_CheckSignals() != 0;
+    });
+}
+
+bool interrupted() {
+    const interrupt::Scope* scope = interrupt::current();
+    return scope && scope->token().stopped();
+}
+
 PyObject* compute_feature(PyObject* const* args) {
     std::string_view name;
     ArrayView x;
@@ -32,6 +67,7 @@ PyObject* compute_feature(PyObject* const* args) {
     if (!params_from_list(args[2], sets)) return nullptr;
 
     const auto values = calculators::compute(name, x.doubles(), sets);
+    if (interrupted()) return nullptr;
     if (!values) Py_RETURN_NONE;  // not implemented here: the caller falls back
     return float_list(*values);
 }

@@ -17,6 +17,16 @@ PyObject* implemented_calculators();
 PyObject* extract_batch(PyObject* const* args);
 PyObject* extract_batch_timed(PyObject* const* args);
 
+// Interrupt checks (numeric/interrupt.h): the handlers of pending signals
+// run, and one that raises stops the call's work with its exception set.
+// With the interpreter lock held (every call is entered in a scope of this
+// check):
+bool check_signals(void*);
+// With the lock released by a `Released`, which takes it back for the check.
+bool check_signals_released(void* released);
+// The work of the current call was stopped by a check: its exception is set.
+bool interrupted();
+
 // A new list of floats holding `values` in order.
 PyObject* float_list(std::span<const double> values);
 
@@ -29,8 +39,26 @@ public:
     WithoutGil(const WithoutGil&) = delete;
     WithoutGil& operator=(const WithoutGil&) = delete;
 
+    // f(), with the lock taken back for its time.
+    template <class F>
+    auto with_lock(F&& f) {
+        PyEval_RestoreThread(state_);
+        auto answer = f();
+        state_ = PyEval_SaveThread();
+        return answer;
+    }
+
 private:
     PyThreadState* state_;
+};
+
+// The lock released for a call's work, and taken back only for the
+// interrupt checks. Only the main thread runs signal handlers: on another
+// thread the first check finds that out, and the later ones do not take the
+// lock back at all.
+struct Released {
+    WithoutGil gil;
+    enum { Unknown, Main, Other } thread = Unknown;
 };
 
 }  // namespace module

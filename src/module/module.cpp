@@ -9,6 +9,7 @@
 #include "helpers/panic.h"
 #include "module/args.h"
 #include "module/functions.h"
+#include "numeric/interrupt.h"
 
 namespace module {
 
@@ -55,6 +56,10 @@ PyObject* entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
         PyObject* bound[4];
         static_assert(S.names.size() <= 4);
         if (!bind(S, args, nargs, kwnames, bound)) return nullptr;
+        // Long work checks for signals at its strides (a handler that
+        // raises ends the call with its exception).
+        interrupt::Token token;
+        interrupt::Scope scope(token, check_signals, nullptr);
         return B(bound);
     });
 }
