@@ -1,5 +1,6 @@
 """The module object, argument binding and conversion, array layouts and the panic exception."""
 import importlib
+import re
 import sys
 
 import numpy as np
@@ -183,13 +184,16 @@ def mutating(change):
     ],
 )
 @pytest.mark.parametrize("call", [lambda p: compute_feature("mean", X, p), lambda p: extract_batch(X, O, [("mean", p)])])
-def test_panic_is_a_base_exception_carrying_its_message(change, message, call):
+def test_panic_is_a_base_exception_carrying_its_message(change, message, call, capfd):
     caught = []
     for _ in range(2):
         with pytest.raises(BaseException) as e:
             call([mutating(change)])
         assert not isinstance(e.value, Exception) and e.value.args == (message,)
         caught.append(type(e.value))
+        # Reported first on standard error, with where it happened.
+        assert re.fullmatch(rf"selquor_rs: internal failure at \S+params_py\.cpp:\d+:\d+ \(thread .+\): {message}\n",
+                            capfd.readouterr().err)
     assert caught[0] is caught[1] and caught[0].__bases__ == (BaseException,)  # one class for the process
     assert (caught[0].__module__, caught[0].__qualname__) == ("pyo3_runtime", "PanicException")
     assert compute_feature("mean", X, []) == [2.5]  # and the process goes on

@@ -17,8 +17,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Writes "thread '<name>' panicked at <file>:<line>:<column>:\n<message>" to
-// standard error, then throws InternalFailure(message).
+// Writes "selquor_rs: internal failure at <file>:<line>:<column> (thread
+// <name>): <message>" to standard error, then throws
+// InternalFailure(message).
 [[noreturn]] void panic(std::string_view message,
                         std::source_location where = std::source_location::current());
 
