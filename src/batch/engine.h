@@ -16,6 +16,10 @@
 
 #include "helpers/params.h"
 
+namespace batch {
+
+using helpers::Params;
+
 // One entry of a batch plan: a calculator name and its parameter sets; it
 // owns `width` (= params.size()) consecutive output columns.
 struct PlanItem {
@@ -23,8 +27,6 @@ struct PlanItem {
     std::vector<Params> params;
     std::size_t width = 0;
 };
-
-namespace batch {
 
 // Empty when 0 <= offsets[0] <= ... <= offsets[m-1] <= n_values; otherwise
 // the message of the first violated rule. Requires at least two offsets.

@@ -14,6 +14,9 @@
 
 namespace calculators {
 
+using helpers::Params;
+using helpers::PVal;
+
 using Series = std::span<const double>;
 using ParamSets = std::span<const Params>;
 using Values = std::vector<double>;

@@ -1,6 +1,8 @@
 // Calculators that fit a model to the series: the least-squares line of the
 // series and of its chunk aggregates, the autoregression, the unit-root test
 // and the drift polynomial with its largest fixed point.
+#include "calculators/trend.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -22,11 +24,8 @@
 
 namespace calculators {
 
-namespace {
-
 using numeric::NaN;
 
-// The field of a line that "attr" names; NaN for any other text.
 double line_field(const stats::LinregressResult& r, std::string_view attr) {
     if (attr == "slope") return r.slope;
     if (attr == "intercept") return r.intercept;
@@ -35,6 +34,15 @@ double line_field(const stats::LinregressResult& r, std::string_view attr) {
     if (attr == "stderr") return r.std_err;
     return NaN;
 }
+
+std::string adf_autolag_key(const Params& p) {
+    const PVal* v = p.find("autolag");
+    if (v && v->tag() == PVal::Str) return std::get<std::string>(v->v);
+    if (v && v->tag() == PVal::None) return "None";
+    return "AIC";
+}
+
+namespace {
 
 // ------------------------------------------------------------ linear_trend
 

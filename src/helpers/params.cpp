@@ -5,6 +5,8 @@
 
 #include "numeric/constants.h"
 
+namespace helpers {
+
 void Params::set(std::string key, PVal value) {
     if (const std::size_t i = position(key); i != NONE) {
         entries_[i].second = std::move(value);
@@ -31,8 +33,6 @@ std::vector<double> Params::floats(std::string_view key) const {
     if (auto* reals = std::get_if<std::vector<double>>(&v->v)) return *reals;
     return {};
 }
-
-namespace helpers {
 
 std::int64_t saturating_int(double v) {
     if (std::isnan(v)) return 0;
@@ -66,14 +66,3 @@ bool bool_param(const Params& p, std::string_view key) {
 }
 
 }  // namespace helpers
-
-namespace calculators {
-
-std::string adf_autolag_key(const Params& p) {
-    const PVal* v = p.find("autolag");
-    if (v && v->tag() == PVal::Str) return std::get<std::string>(v->v);
-    if (v && v->tag() == PVal::None) return "None";
-    return "AIC";
-}
-
-}  // namespace calculators

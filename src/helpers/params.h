@@ -13,6 +13,8 @@
 #include <variant>
 #include <vector>
 
+namespace helpers {
+
 // One parameter value. The variant order is the tag order:
 // Int, Float, Bool, Str, IntList, FloatList, None.
 struct PVal {
@@ -74,8 +76,6 @@ private:
     std::unordered_map<std::string, std::size_t, KeyHash, std::equal_to<>> index_;  // key -> position in entries_
 };
 
-namespace helpers {
-
 // Truncation toward zero with saturation at both ends of the signed 64-bit
 // range; NaN gives 0.
 std::int64_t saturating_int(double v);
@@ -109,12 +109,3 @@ inline std::string_view text_param(const Params& p, std::string_view key) {
 }
 
 }  // namespace helpers
-
-namespace calculators {
-
-// The "autolag" key of augmented_dickey_fuller: a Str's text unchanged, the
-// text "None" for a None value, and "AIC" when the key is missing or holds
-// any other variant.
-std::string adf_autolag_key(const Params& p);
-
-}  // namespace calculators

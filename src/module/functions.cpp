@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "calculators/calculators.h"
+#include "calculators/trend.h"
 #include "module/args.h"
 #include "module/params_py.h"
 #include "numeric/interrupt.h"
@@ -85,18 +86,7 @@ PyObject* compute_linear_trend_timewise(PyObject* const* args) {
     const stats::LinregressResult line = stats::linregress(hours.doubles(), x.doubles());
     std::vector<double> out;
     out.reserve(sets.size());
-    for (const Params& set : sets) {
-        double v = NAN;
-        const PVal* attr = set.find("attr");
-        if (const auto* text = attr ? std::get_if<std::string>(&attr->v) : nullptr) {
-            if (*text == "slope") v = line.slope;
-            else if (*text == "intercept") v = line.intercept;
-            else if (*text == "rvalue") v = line.rvalue;
-            else if (*text == "pvalue") v = line.pvalue;
-            else if (*text == "stderr") v = line.std_err;
-        }
-        out.push_back(v);
-    }
+    for (const Params& set : sets) out.push_back(calculators::line_field(line, helpers::text_param(set, "attr")));
     return float_list(out);
 }
 

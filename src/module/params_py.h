@@ -11,6 +11,10 @@
 
 namespace module {
 
+using batch::PlanItem;
+using helpers::Params;
+using helpers::PVal;
+
 // One Params per dict of `list` (a list or subclass), in list order. False
 // with a Python error set on the first failure; throws InternalFailure when a
 // dict changes while it is read.

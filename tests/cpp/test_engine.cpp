@@ -14,6 +14,9 @@
 
 namespace {
 
+using batch::PlanItem;
+using helpers::Params;
+
 // Runs f as if the ambient pool had n threads, whatever this machine has.
 template <class F>
 auto with_ambient(int n, F f) {

@@ -12,6 +12,9 @@
 
 namespace {
 
+using helpers::Params;
+using helpers::PVal;
+
 constexpr std::int64_t I64_MAX = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t I64_MIN = std::numeric_limits<std::int64_t>::min();
 
