@@ -1,5 +1,7 @@
 #include "calculators/context.h"
 
+#include <cmath>
+
 #include "numeric/spectral.h"
 #include "numeric/stats.h"
 
@@ -59,6 +61,14 @@ double SeriesContext::max() {
 
 double SeriesContext::min() {
     return lazy(min_, [&] { return stats::min(x_); });
+}
+
+// A NaN or an infinity leaves the plain running sum non-finite for good, and
+// stats::sum gives that plain sum whenever its compensated one is not finite:
+// a finite sum() (which the transform reads anyway) proves every sample
+// finite, and only a non-finite one needs the pass.
+bool SeriesContext::all_finite() {
+    return lazy(all_finite_, [&] { return std::isfinite(sum()) || stats::all_finite(x_); });
 }
 
 std::span<const std::complex<double>> SeriesContext::rfft() {

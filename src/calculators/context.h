@@ -53,6 +53,8 @@ public:
     // stats::max and stats::min of the series.
     double max();
     double min();
+    // stats::all_finite of the series: no NaN and no infinity.
+    bool all_finite();
     // spectral::rfft of the series.
     std::span<const std::complex<double>> rfft();
     // spectral::autocovariance of the series (every lag).
@@ -72,6 +74,7 @@ private:
     std::optional<std::vector<double>> sorted_;
     std::optional<helpers::DistinctValues> distinct_;
     std::optional<double> sum_, mean_, variance_, energy_, abs_change_sum_, max_, min_;
+    std::optional<bool> all_finite_;
     std::optional<spectral::Spectrum> rfft_;
     std::optional<spectral::Autocovariance> autocovariance_;
     std::optional<std::vector<double>> welch_;
