@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <iterator>
+#include <limits>
 #include <optional>
 #include <utility>
 
@@ -27,23 +28,100 @@ using numeric::NaN;
 // the list takes as NaN.
 constexpr std::uint64_t MAX_DEGREE = 64;
 
-// Bin counts up to this (or up to four bins per sample) are cut at the
-// floating-point quantile edges one by one. Beyond it every edge position is
-// less than half a sample apart, and the bins are taken from the exact edge
-// positions k (n - 1) / r instead of enumerating r + 1 edges.
-constexpr std::uint64_t SCANNED_BINS = std::uint64_t{1} << 16;
+// Runs of edges that neither the count of doubles between their ends nor the
+// rounding bound decides are compared edge by edge, up to this many edges in
+// a call or 8 per sample, whichever is more; a cut that needs more is not
+// made and the fit is NaN. All r + 1 edges fit within it up to that many, so
+// the cap only applies to bin counts beyond 2^20 and 8 per sample.
+constexpr std::uint64_t CHECKED_EDGES = std::uint64_t{1} << 20;
 
-struct Cut {
-    std::vector<std::uint64_t> labels;    // bin of each value, in index order
-    std::vector<std::uint64_t> occupied;  // the distinct labels, ascending
+using Wide = unsigned __int128;
+
+// The smallest positive double (twice the error of a product that
+// underflows) and the unit roundoff.
+constexpr double TINY = std::numeric_limits<double>::denorm_min();
+constexpr double UNIT_ROUNDOFF = EPS / 2.0;
+
+// How many doubles lie in [a, b] (a <= b by the total order).
+Wide doubles_between(double a, double b) {
+    return static_cast<Wide>(static_cast<__int128>(stats::total_order_key(b)) -
+                             static_cast<__int128>(stats::total_order_key(a))) + 1;
+}
+
+// The r + 1 quantile edges of a sorted finite series, e_k =
+// stats::quantile_sorted(sorted, k / r) (k = r: 1.0), read on demand. Along k
+// the position (n - 1) k / r never decreases, nor does the order statistic
+// below it, and between two neighbouring order statistics (one run) the
+// edges never decrease either; across runs they may (the difference of the
+// two statistics is rounded).
+class Edges {
+public:
+    Edges(std::span<const double> sorted, std::uint64_t r) : sorted_(sorted), r_(r) {}
+
+    double q(std::uint64_t k) const {
+        return k >= r_ ? 1.0 : static_cast<double>(k) / static_cast<double>(r_);
+    }
+    stats::QuantilePosition position(std::uint64_t k) const { return stats::quantile_position(sorted_.size(), q(k)); }
+    double at(std::uint64_t k) const {
+        const stats::QuantilePosition p = position(k);
+        return stats::quantile_interpolate(p, sorted_[p.lo], sorted_[p.hi]);
+    }
+    // The first edge past `from` whose order statistic below is at least
+    // `lo` (the last edge, at n - 1, always is): a gallop out from the exact
+    // position's guess, which rounding moves by a few edges at most, then a
+    // bisection.
+    std::uint64_t first_at(std::size_t lo, std::uint64_t from) const {
+        const auto reaches = [&](std::uint64_t k) { return position(k).lo >= lo; };
+        const Wide span = sorted_.size() - 1;
+        const Wide exact = (static_cast<Wide>(lo) * r_ + span - 1) / span;
+        const auto guess = static_cast<std::uint64_t>(std::clamp<Wide>(exact, Wide{from} + 1, r_));
+        std::uint64_t below = from, above = r_;  // !reaches(below), reaches(above)
+        const bool up = !reaches(guess);
+        (up ? below : above) = guess;
+        for (std::uint64_t step = 1; above - below > step; step = step >> 63 ? ~std::uint64_t{0} : 2 * step) {
+            const std::uint64_t k = up ? below + step : above - step;
+            if (reaches(k) != up) {
+                (up ? below : above) = k;
+                continue;
+            }
+            (up ? above : below) = k;
+            break;
+        }
+        while (above - below > 1) {
+            const std::uint64_t mid = below + (above - below) / 2;
+            (reaches(mid) ? above : below) = mid;
+        }
+        return above;
+    }
+
+private:
+    std::span<const double> sorted_;
+    std::uint64_t r_;
 };
 
-// Bin label (0 .. r-1) of every value of `signal`: bin 0 holds the lowest edge
-// and the bins are the right-closed intervals between the r + 1 quantile
-// edges. Nothing when an edge is not finite or two neighbouring edges are
-// equal (a constant signal, a NaN or an infinity among the values).
-std::optional<Cut> qcut_labels(std::span<const double> signal, std::uint64_t r) {
+// Whether rounding alone cannot merge two neighbouring edges of the run
+// between sorted values a and a + d (d = their rounded difference) at lo.
+// Each edge is within B of a + d ((n - 1) k / r - lo): the position carries
+// four roundings (k, r, the quotient and the product by n - 1), then d times
+// the fraction and the sum one each. Edges (n - 1) / r apart times d are
+// then in strictly increasing order whenever that spacing exceeds 2 B.
+bool certainly_strict(double a, double d, std::size_t lo, std::size_t n, std::uint64_t r) {
+    const double bound =
+        UNIT_ROUNDOFF * (d * (4.01 * (static_cast<double>(lo) + 1.0) + 3.0) + std::fabs(a));
+    const double spacing = d * (static_cast<double>(n - 1) / static_cast<double>(r));
+    return spacing > 2.1 * bound + 8.0 * TINY;
+}
+
+}  // namespace
+
+// The edges are taken a run at a time: a run between two neighbouring order
+// statistics is decided by its ends (more edges than distinct doubles at some
+// stage of the formula: two neighbours are equal; spaced beyond the rounding
+// error: none are), or else checked edge by edge within the budget. So the
+// cost follows the number of samples, never r.
+std::optional<QuantileCut> qcut_labels(std::span<const double> signal, std::uint64_t r) {
     const std::size_t n = signal.size();
+    if (n == 0 || r == 0) return std::nullopt;
     // The total-order-sorted copy, with the position each value came from
     // (equal keys are identical bits: the values are stats::sort_total's).
     std::vector<std::pair<std::int64_t, std::size_t>> order(n);
@@ -59,50 +137,81 @@ std::optional<Cut> qcut_labels(std::span<const double> signal, std::uint64_t r) 
     // One value makes every edge the same.
     if (n == 1) return std::nullopt;
 
-    // Label of the value at each sorted position.
-    std::vector<std::uint64_t> label_at(n);
-    if (r <= std::max<std::uint64_t>(SCANNED_BINS, std::uint64_t{4} * n)) {
-        // Edge e lies below sorted[j] exactly when j >= the first index above
-        // e: count the edges at that index, and the prefix sums give the
-        // number of edges below each value whatever the order of the edges.
-        std::vector<std::uint64_t> below(n + 1, 0);
-        double prev = 0.0;
-        for (std::uint64_t k = 0; k <= r; ++k) {
-            const double q = k == r ? 1.0 : static_cast<double>(k) / static_cast<double>(r);
-            const double e = stats::quantile_sorted(sorted, q);
-            if (!std::isfinite(e) || (k > 0 && e == prev)) return std::nullopt;
-            prev = e;
-            ++below[static_cast<std::size_t>(std::upper_bound(sorted.begin(), sorted.end(), e) - sorted.begin())];
+    const Edges edges(sorted, r);
+    // below[j]: the edges whose first sorted value above them is sorted[j]
+    // (j = n: none is above); the edges below sorted[j] are then the prefix
+    // sum, whatever the order of the edges.
+    std::vector<Wide> below(n + 1, 0);
+    const auto first_above = [&](double e) {
+        return static_cast<std::size_t>(std::upper_bound(sorted.begin(), sorted.end(), e) - sorted.begin());
+    };
+    // The edges first .. last of one run, whose values never decrease.
+    const auto count_run = [&](auto&& self, std::uint64_t first, double e_first, std::uint64_t last,
+                               double e_last) -> void {
+        const std::size_t at = first_above(e_first);
+        if (at == first_above(e_last)) {
+            below[at] += Wide{last} - first + 1;
+            return;
         }
-        std::uint64_t acc = 0;
-        for (std::size_t j = 0; j < n; ++j) {
-            acc += below[j];
-            label_at[j] = sorted[j] == sorted[0] ? 0 : std::min(acc - 1, r - 1);
+        const std::uint64_t mid = first + (last - first) / 2;
+        self(self, first, e_first, mid, edges.at(mid));
+        self(self, mid + 1, edges.at(mid + 1), last, e_last);
+    };
+
+    const std::uint64_t budget = std::max<std::uint64_t>(CHECKED_EDGES, std::uint64_t{8} * n);
+    std::uint64_t checked = 0;
+    double previous = 0.0;  // the last edge of the run before
+    for (std::uint64_t first = 0;;) {
+        const std::size_t lo = edges.position(first).lo;
+        // The run ends before the first edge past the next order statistic;
+        // edges at the last one all equal it.
+        const std::uint64_t last = lo + 1 < n ? edges.first_at(lo + 1, first) - 1 : r;
+        const Wide length = Wide{last} - first + 1;
+        const double e_first = edges.at(first), e_last = edges.at(last);
+        // Neighbours across runs, then the ends: the run lies between them.
+        if (!std::isfinite(e_first) || !std::isfinite(e_last)) return std::nullopt;
+        if (first > 0 && e_first == previous) return std::nullopt;
+        if (length > 1 && e_first == e_last) return std::nullopt;
+        if (length > 2 && lo + 1 < n) {
+            // More edges than distinct values at any stage of the formula
+            // (k / r, its position, the edge): two neighbours are equal.
+            const Wide distinct = std::min({doubles_between(edges.q(first), edges.q(last)),
+                                            doubles_between(edges.position(first).pos, edges.position(last).pos),
+                                            doubles_between(e_first, e_last)});
+            if (length > distinct) return std::nullopt;
+            const double a = sorted[lo], d = sorted[lo + 1] - sorted[lo];
+            if (!certainly_strict(a, d, lo, n, r)) {
+                if (length > budget - checked) return std::nullopt;
+                checked += static_cast<std::uint64_t>(length);
+                double e = e_first;
+                for (std::uint64_t k = first + 1; k <= last; ++k) {
+                    const double next = edges.at(k);
+                    if (next == e) return std::nullopt;
+                    e = next;
+                }
+            }
         }
-    } else {
-        // With r >= 2 (n - 1) every closed unit interval of positions holds two
-        // neighbouring edges, so two equal neighbours fail the cut, and
-        // distinct values each fall into their own bin: sorted[j] lies above
-        // exactly the edges k < j r / (n - 1).
-        for (std::size_t j = 0; j + 1 < n; ++j)
-            if (sorted[j] == sorted[j + 1]) return std::nullopt;
-        const auto span = static_cast<unsigned __int128>(n - 1);
-        label_at[0] = 0;
-        for (std::size_t j = 1; j < n; ++j) {
-            const unsigned __int128 scaled = static_cast<unsigned __int128>(j) * r;
-            label_at[j] = static_cast<std::uint64_t>((scaled + span - 1) / span) - 1;
-        }
+        count_run(count_run, first, e_first, last, e_last);
+        previous = e_last;
+        if (last == r) break;
+        first = last + 1;
     }
 
-    Cut cut;
+    // Label of the value at each sorted position.
+    std::vector<std::uint64_t> label_at(n);
+    Wide acc = 0;
+    for (std::size_t j = 0; j < n; ++j) {
+        acc += below[j];
+        label_at[j] = sorted[j] == sorted[0] ? 0 : static_cast<std::uint64_t>(std::min<Wide>(acc - 1, r - 1));
+    }
+
+    QuantileCut cut;
     cut.labels.resize(n);
     for (std::size_t j = 0; j < n; ++j) cut.labels[order[j].second] = label_at[j];
     // Labels never decrease along the sorted values.
     std::unique_copy(label_at.begin(), label_at.end(), std::back_inserter(cut.occupied));
     return cut;
 }
-
-}  // namespace
 
 std::vector<double> estimate_friedrich_coefficients(std::span<const double> x, std::uint64_t m, std::uint64_t r) {
     // Too high a degree to fit: no coefficients (every one of them reads as NaN).
