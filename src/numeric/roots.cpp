@@ -1,6 +1,8 @@
 #include "numeric/roots.h"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstddef>
 #include <limits>
 
@@ -31,6 +33,14 @@ C horner(const std::vector<double>& coef, C z) {
     C acc{0.0, 0.0};
     for (double c : coef) acc = add(mul(acc, z), C{c, 0.0});
     return acc;
+}
+
+bool unchanged(const std::vector<C>& a, const std::vector<C>& b) {
+    for (std::size_t k = 0; k < a.size(); ++k)
+        if (std::bit_cast<std::uint64_t>(a[k].re) != std::bit_cast<std::uint64_t>(b[k].re) ||
+            std::bit_cast<std::uint64_t>(a[k].im) != std::bit_cast<std::uint64_t>(b[k].im))
+            return false;
+    return true;
 }
 
 }  // namespace
@@ -70,7 +80,9 @@ std::vector<std::complex<double>> poly_roots(std::span<const double> c) {
         z[k] = {radius * std::cos(theta), radius * std::sin(theta)};
     }
 
+    std::vector<C> before(deg);
     for (int sweep = 0; sweep < MAX_SWEEPS; ++sweep) {
+        before = z;
         double largest = 0.0;
         for (std::size_t k = 0; k < deg; ++k) {
             const C pz = horner(p, z[k]), qz = horner(dp, z[k]);
@@ -92,6 +104,10 @@ std::vector<std::complex<double>> poly_roots(std::span<const double> c) {
             if (step > largest) largest = step;
         }
         if (largest < CONVERGED) break;
+        // A sweep that leaves every root's bits as they were would do so
+        // again (it reads nothing else): large roots take steps of an ulp,
+        // never below the absolute bound, until they stop moving.
+        if (unchanged(before, z)) break;
     }
 
     out.reserve(deg + zeros);
