@@ -6,6 +6,7 @@
 #include <iterator>
 #include <limits>
 #include <optional>
+#include <tuple>
 #include <utility>
 
 #include "helpers/series.h"
@@ -56,47 +57,49 @@ Wide doubles_between(double a, double b) {
 // two statistics is rounded).
 class Edges {
 public:
-    Edges(std::span<const double> sorted, std::uint64_t r) : sorted_(sorted), r_(r) {}
+    // An edge's index with its position among the order statistics.
+    struct Point {
+        std::uint64_t k;
+        stats::QuantilePosition at;
+    };
+
+    Edges(std::span<const double> sorted, std::uint64_t r) : sorted_(sorted), r_(r), top_(point(r)) {}
 
     double q(std::uint64_t k) const {
         return k >= r_ ? 1.0 : static_cast<double>(k) / static_cast<double>(r_);
     }
-    stats::QuantilePosition position(std::uint64_t k) const { return stats::quantile_position(sorted_.size(), q(k)); }
-    double at(std::uint64_t k) const {
-        const stats::QuantilePosition p = position(k);
-        return stats::quantile_interpolate(p, sorted_[p.lo], sorted_[p.hi]);
+    Point point(std::uint64_t k) const { return {k, stats::quantile_position(sorted_.size(), q(k))}; }
+    double value(const Point& p) const {
+        return stats::quantile_interpolate(p.at, sorted_[p.at.lo], sorted_[p.at.hi]);
     }
-    // The first edge past `from` whose order statistic below is at least
-    // `lo` (the last edge, at n - 1, always is): a gallop out from the exact
+    double at(std::uint64_t k) const { return value(point(k)); }
+
+    // The last edge of the run that starts at `from` (the order statistic
+    // below it is lo - 1), and the first edge past it, whose order statistic
+    // is at least lo (the top edge's always is): a gallop out from the exact
     // position's guess, which rounding moves by a few edges at most, then a
     // bisection.
-    std::uint64_t first_at(std::size_t lo, std::uint64_t from) const {
-        const auto reaches = [&](std::uint64_t k) { return position(k).lo >= lo; };
+    std::pair<Point, Point> run_end(std::size_t lo, const Point& from) const {
+        Point below = from, above = top_;
+        const auto probe = [&](std::uint64_t k) {
+            const Point p = point(k);
+            const bool reaches = p.at.lo >= lo;
+            (reaches ? above : below) = p;
+            return reaches;
+        };
         const Wide span = sorted_.size() - 1;
         const Wide exact = (static_cast<Wide>(lo) * r_ + span - 1) / span;
-        const auto guess = static_cast<std::uint64_t>(std::clamp<Wide>(exact, Wide{from} + 1, r_));
-        std::uint64_t below = from, above = r_;  // !reaches(below), reaches(above)
-        const bool up = !reaches(guess);
-        (up ? below : above) = guess;
-        for (std::uint64_t step = 1; above - below > step; step = step >> 63 ? ~std::uint64_t{0} : 2 * step) {
-            const std::uint64_t k = up ? below + step : above - step;
-            if (reaches(k) != up) {
-                (up ? below : above) = k;
-                continue;
-            }
-            (up ? above : below) = k;
-            break;
-        }
-        while (above - below > 1) {
-            const std::uint64_t mid = below + (above - below) / 2;
-            (reaches(mid) ? above : below) = mid;
-        }
-        return above;
+        const bool up = !probe(static_cast<std::uint64_t>(std::clamp<Wide>(exact, Wide{from.k} + 1, r_)));
+        for (std::uint64_t step = 1; above.k - below.k > step; step = step >> 63 ? ~std::uint64_t{0} : 2 * step)
+            if (probe(up ? below.k + step : above.k - step) == up) break;
+        while (above.k - below.k > 1) probe(below.k + (above.k - below.k) / 2);
+        return {below, above};
     }
 
 private:
     std::span<const double> sorted_;
     std::uint64_t r_;
+    Point top_;
 };
 
 // Whether rounding alone cannot merge two neighbouring edges of the run
@@ -142,59 +145,71 @@ std::optional<QuantileCut> qcut_labels(std::span<const double> signal, std::uint
     // (j = n: none is above); the edges below sorted[j] are then the prefix
     // sum, whatever the order of the edges.
     std::vector<Wide> below(n + 1, 0);
-    const auto first_above = [&](double e) {
-        return static_cast<std::size_t>(std::upper_bound(sorted.begin(), sorted.end(), e) - sorted.begin());
+    // The first sorted value above e, given sorted[from - 1] <= e: a gallop
+    // up from `from`, as an edge lies a sample or two above its run's start.
+    const auto first_above = [&](double e, std::size_t from) {
+        std::size_t below_end = from, end = from;
+        for (std::size_t step = 1; end < n && !(e < sorted[end]); step *= 2) {
+            below_end = end + 1;
+            end = std::min(n, end + step);
+        }
+        return static_cast<std::size_t>(std::upper_bound(sorted.begin() + below_end, sorted.begin() + end, e) -
+                                        sorted.begin());
     };
-    // The edges first .. last of one run, whose values never decrease.
-    const auto count_run = [&](auto&& self, std::uint64_t first, double e_first, std::uint64_t last,
-                               double e_last) -> void {
-        const std::size_t at = first_above(e_first);
-        if (at == first_above(e_last)) {
+    // The edges first .. last of the run from sorted[lo], whose values never
+    // decrease (and are not below sorted[lo]).
+    const auto count_run = [&](auto&& self, std::size_t lo, std::uint64_t first, double e_first,
+                               std::uint64_t last, double e_last) -> void {
+        const std::size_t at = first_above(e_first, lo + 1);
+        if (at == first_above(e_last, lo + 1)) {
             below[at] += Wide{last} - first + 1;
             return;
         }
         const std::uint64_t mid = first + (last - first) / 2;
-        self(self, first, e_first, mid, edges.at(mid));
-        self(self, mid + 1, edges.at(mid + 1), last, e_last);
+        self(self, lo, first, e_first, mid, edges.at(mid));
+        self(self, lo, mid + 1, edges.at(mid + 1), last, e_last);
     };
 
     const std::uint64_t budget = std::max<std::uint64_t>(CHECKED_EDGES, std::uint64_t{8} * n);
     std::uint64_t checked = 0;
     double previous = 0.0;  // the last edge of the run before
-    for (std::uint64_t first = 0;;) {
-        const std::size_t lo = edges.position(first).lo;
+    Edges::Point start = edges.point(0), next{};
+    for (;;) {
+        const std::size_t lo = start.at.lo;
+        const std::uint64_t first = start.k;
         // The run ends before the first edge past the next order statistic;
         // edges at the last one all equal it.
-        const std::uint64_t last = lo + 1 < n ? edges.first_at(lo + 1, first) - 1 : r;
+        Edges::Point end = edges.point(r);
+        if (lo + 1 < n) std::tie(end, next) = edges.run_end(lo + 1, start);
+        const std::uint64_t last = end.k;
         const Wide length = Wide{last} - first + 1;
-        const double e_first = edges.at(first), e_last = edges.at(last);
+        const double e_first = edges.value(start), e_last = length == 1 ? e_first : edges.value(end);
         // Neighbours across runs, then the ends: the run lies between them.
         if (!std::isfinite(e_first) || !std::isfinite(e_last)) return std::nullopt;
         if (first > 0 && e_first == previous) return std::nullopt;
         if (length > 1 && e_first == e_last) return std::nullopt;
-        if (length > 2 && lo + 1 < n) {
+        if (length > 2 && lo + 1 < n &&
+            !certainly_strict(sorted[lo], sorted[lo + 1] - sorted[lo], lo, n, r)) {
             // More edges than distinct values at any stage of the formula
             // (k / r, its position, the edge): two neighbours are equal.
             const Wide distinct = std::min({doubles_between(edges.q(first), edges.q(last)),
-                                            doubles_between(edges.position(first).pos, edges.position(last).pos),
+                                            doubles_between(start.at.pos, end.at.pos),
                                             doubles_between(e_first, e_last)});
             if (length > distinct) return std::nullopt;
-            const double a = sorted[lo], d = sorted[lo + 1] - sorted[lo];
-            if (!certainly_strict(a, d, lo, n, r)) {
-                if (length > budget - checked) return std::nullopt;
-                checked += static_cast<std::uint64_t>(length);
-                double e = e_first;
-                for (std::uint64_t k = first + 1; k <= last; ++k) {
-                    const double next = edges.at(k);
-                    if (next == e) return std::nullopt;
-                    e = next;
-                }
+            // Else only the edges themselves tell.
+            if (length > budget - checked) return std::nullopt;
+            checked += static_cast<std::uint64_t>(length);
+            double e = e_first;
+            for (std::uint64_t k = first + 1; k <= last; ++k) {
+                const double next = edges.at(k);
+                if (next == e) return std::nullopt;
+                e = next;
             }
         }
-        count_run(count_run, first, e_first, last, e_last);
+        count_run(count_run, lo, first, e_first, last, e_last);
         previous = e_last;
         if (last == r) break;
-        first = last + 1;
+        start = next;
     }
 
     // Label of the value at each sorted position.
