@@ -94,6 +94,13 @@ TEST(QuantileCut, HugeBinCounts) {
     // Far more edges than doubles between neighbouring samples.
     EXPECT_FALSE(helpers::qcut_labels(ulp_spaced(1), std::uint64_t{1} << 40));
 
+    // Across 1.0, edges spaced within rounding of the doubles above it, and
+    // fewer of them than doubles between the samples: within 2^20 edges they
+    // are compared one by one, beyond that the cut is refused.
+    const std::vector<double> across = {1.0 - 0x1p-34, 1.0 + 0x1p-33};
+    EXPECT_EQ(labels(across, (1 << 20) - 1), scanned_labels(across, (1 << 20) - 1));
+    EXPECT_FALSE(helpers::qcut_labels(std::vector<double>{1.0 - 0x1p-32, 1.0 + 0x1p-31}, 3 << 20));
+
     // Ordinary samples hold 2^40 edges apart: each falls into its own bin,
     // the one below the first edge at or above it. Near the exact boundary
     // j r / (n - 1) the edges are scanned to find that one.
