@@ -179,8 +179,11 @@ std::optional<QuantileCut> qcut_labels(std::span<const double> signal, std::uint
         const std::uint64_t first = start.k;
         // The run ends before the first edge past the next order statistic;
         // edges at the last one all equal it.
-        Edges::Point end = edges.point(r);
-        if (lo + 1 < n) std::tie(end, next) = edges.run_end(lo + 1, start);
+        Edges::Point end{};
+        if (lo + 1 < n)
+            std::tie(end, next) = edges.run_end(lo + 1, start);
+        else
+            end = edges.point(r);
         const std::uint64_t last = end.k;
         const Wide length = Wide{last} - first + 1;
         const double e_first = edges.value(start), e_last = length == 1 ? e_first : edges.value(end);
@@ -201,9 +204,9 @@ std::optional<QuantileCut> qcut_labels(std::span<const double> signal, std::uint
             checked += static_cast<std::uint64_t>(length);
             double e = e_first;
             for (std::uint64_t k = first + 1; k <= last; ++k) {
-                const double next = edges.at(k);
-                if (next == e) return std::nullopt;
-                e = next;
+                const double e_k = edges.at(k);
+                if (e_k == e) return std::nullopt;
+                e = e_k;
             }
         }
         count_run(count_run, lo, first, e_first, last, e_last);
