@@ -251,8 +251,8 @@ def scanned_edges_repeat(s, r):
     return bool((np.diff(e) == 0).any())
 
 
-@pytest.mark.parametrize("gap", [1, 1500, 1700, 2000])
-@pytest.mark.parametrize("r", [65535, 65536, 65537, 65538])
+@pytest.mark.parametrize("gap", [1, 1500, 1700])
+@pytest.mark.parametrize("r", [65536, 65537])
 def test_drift_fit_fails_exactly_when_scanned_edges_repeat(gap, r):
     # 40 levels `gap` ulps apart: about 1680 edges between neighbours, so
     # they repeat unless the gap holds more doubles than that.
