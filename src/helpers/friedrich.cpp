@@ -139,12 +139,16 @@ std::optional<QuantileCut> qcut_labels(std::span<const double> signal, std::uint
     if (!std::isfinite(sorted.front()) || !std::isfinite(sorted.back())) return std::nullopt;
     // One value makes every edge the same.
     if (n == 1) return std::nullopt;
+    // From 2^55 on, integers convert to doubles 8 or more apart: of the
+    // last three edges' k (r - 2, r - 1, r) two neighbours convert alike, and
+    // their edges are equal (k = r - 1 as r gives 1.0, as k = r does).
+    if (r >= std::uint64_t{1} << 55) return std::nullopt;
 
     const Edges edges(sorted, r);
     // below[j]: the edges whose first sorted value above them is sorted[j]
     // (j = n: none is above); the edges below sorted[j] are then the prefix
     // sum, whatever the order of the edges.
-    std::vector<Wide> below(n + 1, 0);
+    std::vector<std::uint64_t> below(n + 1, 0);
     // The first sorted value above e, given sorted[from - 1] <= e: a gallop
     // up from `from`, as an edge lies a sample or two above its run's start.
     const auto first_above = [&](double e, std::size_t from) {
@@ -162,7 +166,7 @@ std::optional<QuantileCut> qcut_labels(std::span<const double> signal, std::uint
                                std::uint64_t last, double e_last) -> void {
         const std::size_t at = first_above(e_first, lo + 1);
         if (at == first_above(e_last, lo + 1)) {
-            below[at] += Wide{last} - first + 1;
+            below[at] += last - first + 1;
             return;
         }
         const std::uint64_t mid = first + (last - first) / 2;
@@ -185,7 +189,7 @@ std::optional<QuantileCut> qcut_labels(std::span<const double> signal, std::uint
         else
             end = edges.point(r);
         const std::uint64_t last = end.k;
-        const Wide length = Wide{last} - first + 1;
+        const std::uint64_t length = last - first + 1;
         const double e_first = edges.value(start), e_last = length == 1 ? e_first : edges.value(end);
         // Neighbours across runs, then the ends: the run lies between them.
         if (!std::isfinite(e_first) || !std::isfinite(e_last)) return std::nullopt;
@@ -201,7 +205,7 @@ std::optional<QuantileCut> qcut_labels(std::span<const double> signal, std::uint
             if (length > distinct) return std::nullopt;
             // Else only the edges themselves tell.
             if (length > budget - checked) return std::nullopt;
-            checked += static_cast<std::uint64_t>(length);
+            checked += length;
             double e = e_first;
             for (std::uint64_t k = first + 1; k <= last; ++k) {
                 const double e_k = edges.at(k);
@@ -217,10 +221,10 @@ std::optional<QuantileCut> qcut_labels(std::span<const double> signal, std::uint
 
     // Label of the value at each sorted position.
     std::vector<std::uint64_t> label_at(n);
-    Wide acc = 0;
+    std::uint64_t acc = 0;
     for (std::size_t j = 0; j < n; ++j) {
         acc += below[j];
-        label_at[j] = sorted[j] == sorted[0] ? 0 : static_cast<std::uint64_t>(std::min<Wide>(acc - 1, r - 1));
+        label_at[j] = sorted[j] == sorted[0] ? 0 : std::min(acc - 1, r - 1);
     }
 
     QuantileCut cut;
