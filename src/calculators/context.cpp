@@ -83,4 +83,10 @@ std::span<const double> SeriesContext::welch() {
     return lazy(welch_, [&] { return spectral::welch_psd(x_); });
 }
 
+const std::vector<double>& SeriesContext::drift_fit(std::uint64_t m, std::uint64_t r) {
+    const auto key = std::make_pair(m, r);
+    if (auto it = drift_fits_.find(key); it != drift_fits_.end()) return it->second;
+    return drift_fits_.emplace(key, helpers::estimate_friedrich_coefficients(x_, m, r)).first->second;
+}
+
 }  // namespace calculators

@@ -13,8 +13,11 @@
 #pragma once
 
 #include <complex>
+#include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "helpers/series.h"
@@ -61,6 +64,9 @@ public:
     const spectral::Autocovariance& autocovariance();
     // spectral::welch_psd of the series.
     std::span<const double> welch();
+    // helpers::estimate_friedrich_coefficients of the series with degree m
+    // and r bins, fitted once per (m, r).
+    const std::vector<double>& drift_fit(std::uint64_t m, std::uint64_t r);
 
 private:
     // The slot's value, made by make() on first use.
@@ -78,6 +84,7 @@ private:
     std::optional<spectral::Spectrum> rfft_;
     std::optional<spectral::Autocovariance> autocovariance_;
     std::optional<std::vector<double>> welch_;
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::vector<double>> drift_fits_;
 };
 
 }  // namespace calculators
