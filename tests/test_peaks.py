@@ -23,8 +23,8 @@ CQ = {"ql": 0.0, "qh": 1.0, "f_agg": "mean"}
         *[(n, [], {"n": 1, "m": 0.0, "r": 0.0}, 0.0) for n in ("number_peaks", "number_crossing_m", "symmetry_looking",
           "large_standard_deviation", "longest_strike_above_mean", "longest_strike_below_mean")],
         *[(n, [], {"q": 0.5, **CQ}, w) for n, w in (("quantile", NAN), ("index_mass_quantile", NAN))],
-        # Peaks: strict, n read as a truncated count, n <= 2s counts nothing.
-        *rows("number_peaks", PEAKS, "n", [(1, 2.0), (1.9, 2.0), (2, 0.0), (3, 0.0)]),
+        # Peaks: n read as a truncated count (the supports themselves: the window oracle below).
+        *rows("number_peaks", PEAKS, "n", [(1.9, 2.0)]),
         *rows("number_peaks", PEAKS, "n", [(v, 0.0) for v in (-1, True, "1", None)]),
         # Every support here exceeds half the series, whatever 2 * n would do in 64-bit arithmetic.
         *rows("number_peaks", np.sin(np.arange(999.0)), "n", [(n, 0.0) for n in (2**63 - 1, 2**62 + 1, 1e300, INF)]),

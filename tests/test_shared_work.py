@@ -1,5 +1,6 @@
 """Work shared across the sets of a call and the items of a batch row (a
-sorted copy, a corridor's changes, peak supports, window distances, moments)
+sorted copy, a corridor's changes, peak supports, window distances, moments,
+drift fits)
 gives each set's own bits: each set alone, all sets of its calculator in one
 call, and inside a batch of the whole plan in both orders (so a shared
 quantity is made first by one calculator, then by another). Every other
@@ -88,6 +89,11 @@ PLAN = [
     ("time_reversal_asymmetry_statistic", [{"lag": 2}]),
     ("spkt_welch_density", [{"coeff": 1}]),
     ("fourier_entropy", [{"bins": b} for b in (2, 10, 10)]),
+    # One drift fit per (m, r) for both readers of it.
+    ("friedrich_coefficients", [{"m": m, "r": r, "coeff": c} for m, r in ((3, 30), (1, 2), (3, 30), (2, 70000))
+                                for c in (0, 1, 3, 4)] + [{}]),
+    ("max_langevin_fixed_point", [{"m": m, "r": r} for m, r in ((2, 70000), (3, 30), (5, 7), (3, 30), (1, 2), (2, -1))]
+     + [{}]),
 ]
 PLAN += [(name, [{}]) for name in implemented_calculators() if name not in {n for n, _ in PLAN}]  # and every other
 

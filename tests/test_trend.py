@@ -224,6 +224,38 @@ def test_drift_fit_with_a_huge_bin_count_bins_each_value_apart():
     # r >= 2 (n - 1) puts every distinct level in its own bin: the fit is polyfit on the raw points.
     x = np.array([0.0, 1.0, 3.0, 2.0, 7.0])
     want = np.polyfit(x[:-1], np.diff(x), 2)
-    for r in (8, 2**20, I64_MAX):
+    for r in (8, 2**20, 2**40):
         got = run("friedrich_coefficients", x, *({"m": 2, "r": r, "coeff": c} for c in range(3)))
         assert got == pytest.approx(want, rel=1e-12)
+
+
+# Samples one ulp (2^-26) apart: edges of 2^16 bins and more repeat between them.
+ULP_SPACED = 1e8 + (17 * np.arange(40) % 40) * 2.0**-26
+
+
+@pytest.mark.parametrize("x,r", [(ULP_SPACED, 65536), (ULP_SPACED, 65537), (ULP_SPACED, I64_MAX),
+                                 # (r - 1) / r rounds to 1.0: the last two edges are both 3.0
+                                 (np.arange(5.0), I64_MAX)])
+def test_drift_fit_fails_on_repeated_edges_at_any_bin_count(x, r):
+    assert np.isnan(run("friedrich_coefficients", x, *({"m": 1, "r": r, "coeff": c} for c in range(2)))).all()
+    assert np.isnan(run("max_langevin_fixed_point", x, {"m": 1, "r": r}))
+
+
+def scanned_edges_repeat(s, r):
+    # Every edge by the quantile formula, in doubles as numpy computes them.
+    s = np.sort(s)
+    pos = (len(s) - 1) * (np.arange(r + 1, dtype=np.float64) / r)
+    lo = np.floor(pos).astype(np.int64)
+    hi = np.ceil(pos).astype(np.int64)
+    e = np.where(lo == hi, s[lo], (s[hi] - s[lo]) * (pos - lo) + s[lo])
+    return bool((np.diff(e) == 0).any())
+
+
+@pytest.mark.parametrize("gap", [1, 1500, 1700])
+@pytest.mark.parametrize("r", [65536, 65537])
+def test_drift_fit_fails_exactly_when_scanned_edges_repeat(gap, r):
+    # 40 levels `gap` ulps apart: about 1680 edges between neighbours, so
+    # they repeat unless the gap holds more doubles than that.
+    x = 1e8 + (17 * np.arange(41) % 40) * gap * 2.0**-26
+    fails = np.isnan(run("max_langevin_fixed_point", x, {"m": 2, "r": r}))
+    assert fails == scanned_edges_repeat(x[:-1], r)

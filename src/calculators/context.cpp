@@ -1,5 +1,7 @@
 #include "calculators/context.h"
 
+#include <cmath>
+
 #include "numeric/spectral.h"
 #include "numeric/stats.h"
 
@@ -61,6 +63,14 @@ double SeriesContext::min() {
     return lazy(min_, [&] { return stats::min(x_); });
 }
 
+// A NaN or an infinity leaves the plain running sum non-finite for good, and
+// stats::sum gives that plain sum whenever its compensated one is not finite:
+// a finite sum() (which the transform reads anyway) proves every sample
+// finite, and only a non-finite one needs the pass.
+bool SeriesContext::all_finite() {
+    return lazy(all_finite_, [&] { return std::isfinite(sum()) || stats::all_finite(x_); });
+}
+
 std::span<const std::complex<double>> SeriesContext::rfft() {
     return lazy(rfft_, [&] { return spectral::rfft(x_, sum()); });
 }
@@ -71,6 +81,12 @@ const spectral::Autocovariance& SeriesContext::autocovariance() {
 
 std::span<const double> SeriesContext::welch() {
     return lazy(welch_, [&] { return spectral::welch_psd(x_); });
+}
+
+const std::vector<double>& SeriesContext::drift_fit(std::uint64_t m, std::uint64_t r) {
+    const auto key = std::make_pair(m, r);
+    if (auto it = drift_fits_.find(key); it != drift_fits_.end()) return it->second;
+    return drift_fits_.emplace(key, helpers::estimate_friedrich_coefficients(x_, m, r)).first->second;
 }
 
 }  // namespace calculators

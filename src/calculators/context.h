@@ -13,8 +13,11 @@
 #pragma once
 
 #include <complex>
+#include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "helpers/series.h"
@@ -53,12 +56,17 @@ public:
     // stats::max and stats::min of the series.
     double max();
     double min();
+    // stats::all_finite of the series: no NaN and no infinity.
+    bool all_finite();
     // spectral::rfft of the series.
     std::span<const std::complex<double>> rfft();
     // spectral::autocovariance of the series (every lag).
     const spectral::Autocovariance& autocovariance();
     // spectral::welch_psd of the series.
     std::span<const double> welch();
+    // helpers::estimate_friedrich_coefficients of the series with degree m
+    // and r bins, fitted once per (m, r).
+    const std::vector<double>& drift_fit(std::uint64_t m, std::uint64_t r);
 
 private:
     // The slot's value, made by make() on first use.
@@ -72,9 +80,11 @@ private:
     std::optional<std::vector<double>> sorted_;
     std::optional<helpers::DistinctValues> distinct_;
     std::optional<double> sum_, mean_, variance_, energy_, abs_change_sum_, max_, min_;
+    std::optional<bool> all_finite_;
     std::optional<spectral::Spectrum> rfft_;
     std::optional<spectral::Autocovariance> autocovariance_;
     std::optional<std::vector<double>> welch_;
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::vector<double>> drift_fits_;
 };
 
 }  // namespace calculators

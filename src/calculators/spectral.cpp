@@ -21,13 +21,21 @@ namespace {
 using numeric::NaN;
 constexpr double DEGREES_PER_RADIAN = 57.29577951308232;
 
+// By X_k = sum_j x_j w^(jk), one NaN sample (or an infinity times a zero
+// weight) makes every bin NaN. The transform's kernels skip some products by
+// exact zeros and ones, so which of its bins a NaN reaches depends on the
+// kernel and the CPU target: such a series reads as all NaN instead.
+bool undefined_spectrum(SeriesContext& c) { return !c.all_finite(); }
+
 // ---- fft_coefficient ----------------------------------------------------------
 
 // "coeff" (bin, default 0), "attr" ("real", "imag", "abs", "angle" in
 // degrees; anything else NaN). A bin past n/2 (every bin of the empty
-// series) is NaN.
+// series) is NaN, and so is every value of a series holding a NaN or an
+// infinity (see undefined_spectrum).
 Values fft_coefficient(SeriesContext& c, ParamSets params) {
     if (params.empty()) return {};
+    if (undefined_spectrum(c)) return Values(params.size(), NaN);
     const std::span<const std::complex<double>> f = c.rfft();
     Values out(params.size());
     for (std::size_t i = 0; i < params.size(); ++i) {
@@ -94,9 +102,11 @@ private:
 };
 
 // "aggtype": "centroid", "variance", "skew", "kurtosis" (the last two NaN
-// for a variance below 0.5); anything else NaN.
+// for a variance below 0.5); anything else NaN. All NaN for a series holding
+// a NaN or an infinity (see undefined_spectrum).
 Values fft_aggregated(SeriesContext& c, ParamSets params) {
     if (params.empty()) return {};
+    if (undefined_spectrum(c)) return Values(params.size(), NaN);
     const SpectralMoments moments(c.rfft());
     Values out(params.size());
     for (std::size_t i = 0; i < params.size(); ++i) {

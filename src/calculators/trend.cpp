@@ -178,19 +178,18 @@ using DriftKey = std::pair<std::uint64_t, std::uint64_t>;
 
 DriftKey drift_key(const Params& p) { return {helpers::count_param(p, "m"), helpers::count_param(p, "r")}; }
 
+// The fit of the drift polynomial comes from the row's context: a row that
+// asks both calculators below, or one (m, r) many times, fits it once.
+
 // Keys: "m" (degree), "r" (bins), "coeff" (index, highest power first),
 // negatives read as 0. NaN for coeff > m, for m = 0 or above 64, r = 0, fewer
 // than two samples, a constant series, a NaN or infinity, repeated bin edges
 // and powers that overflow.
-Values friedrich_coefficients(Series x, ParamSets params) {
-    std::map<DriftKey, std::vector<double>> fits;
-    for (const Params& p : params) {
-        const DriftKey key = drift_key(p);
-        if (!fits.contains(key)) fits.emplace(key, helpers::estimate_friedrich_coefficients(x, key.first, key.second));
-    }
+Values friedrich_coefficients(SeriesContext& c, ParamSets params) {
     Values out(params.size());
     for (std::size_t i = 0; i < params.size(); ++i) {
-        const std::vector<double>& coef = fits.at(drift_key(params[i]));
+        const auto [m, r] = drift_key(params[i]);
+        const std::vector<double>& coef = c.drift_fit(m, r);
         const std::uint64_t at = helpers::count_param(params[i], "coeff");
         out[i] = at < coef.size() ? coef[at] : NaN;
     }
@@ -200,18 +199,22 @@ Values friedrich_coefficients(Series x, ParamSets params) {
 // Keys: "m", "r" as friedrich_coefficients. The largest real part among the
 // roots of the drift polynomial; NaN when the fit fails, when the polynomial
 // has no roots (a nonzero constant) and when the root finder overflows.
-Values max_langevin_fixed_point(Series x, ParamSets params) {
+Values max_langevin_fixed_point(SeriesContext& c, ParamSets params) {
     std::map<DriftKey, double> values;
-    return map_sets(params, [&](Series s, const Params& p) {
-        const DriftKey key = drift_key(p);
-        if (auto it = values.find(key); it != values.end()) return it->second;
-        const std::vector<double> coef = helpers::estimate_friedrich_coefficients(s, key.first, key.second);
-        double value = NaN;
-        if (!coef.empty() && stats::all_finite(coef))
-            value = regression::largest_real_part(regression::poly_roots(coef));
-        values.emplace(key, value);
-        return value;
-    }, x);
+    Values out(params.size());
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        const DriftKey key = drift_key(params[i]);
+        auto it = values.find(key);
+        if (it == values.end()) {
+            const std::vector<double>& coef = c.drift_fit(key.first, key.second);
+            double value = NaN;
+            if (!coef.empty() && stats::all_finite(coef))
+                value = regression::largest_real_part(regression::poly_roots(coef));
+            it = values.emplace(key, value).first;
+        }
+        out[i] = it->second;
+    }
+    return out;
 }
 
 constexpr Entry TABLE[] = {

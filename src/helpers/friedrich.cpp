@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdint>
 #include <iterator>
+#include <limits>
 #include <optional>
+#include <tuple>
 #include <utility>
 
 #include "helpers/series.h"
@@ -27,23 +29,102 @@ using numeric::NaN;
 // the list takes as NaN.
 constexpr std::uint64_t MAX_DEGREE = 64;
 
-// Bin counts up to this (or up to four bins per sample) are cut at the
-// floating-point quantile edges one by one. Beyond it every edge position is
-// less than half a sample apart, and the bins are taken from the exact edge
-// positions k (n - 1) / r instead of enumerating r + 1 edges.
-constexpr std::uint64_t SCANNED_BINS = std::uint64_t{1} << 16;
+// Runs of edges that neither the count of doubles between their ends nor the
+// rounding bound decides are compared edge by edge, up to this many edges in
+// a call or 8 per sample, whichever is more; a cut that needs more is not
+// made and the fit is NaN. All r + 1 edges fit within it up to that many, so
+// the cap only applies to bin counts beyond 2^20 and 8 per sample.
+constexpr std::uint64_t CHECKED_EDGES = std::uint64_t{1} << 20;
 
-struct Cut {
-    std::vector<std::uint64_t> labels;    // bin of each value, in index order
-    std::vector<std::uint64_t> occupied;  // the distinct labels, ascending
+using Wide = unsigned __int128;
+
+// The smallest positive double (twice the error of a product that
+// underflows) and the unit roundoff.
+constexpr double TINY = std::numeric_limits<double>::denorm_min();
+constexpr double UNIT_ROUNDOFF = EPS / 2.0;
+
+// How many doubles lie in [a, b] (a <= b by the total order).
+Wide doubles_between(double a, double b) {
+    return static_cast<Wide>(static_cast<__int128>(stats::total_order_key(b)) -
+                             static_cast<__int128>(stats::total_order_key(a))) + 1;
+}
+
+// The r + 1 quantile edges of a sorted finite series, e_k =
+// stats::quantile_sorted(sorted, k / r) (k = r: 1.0), read on demand. Along k
+// the position (n - 1) k / r never decreases, nor does the order statistic
+// below it, and between two neighbouring order statistics (one run) the
+// edges never decrease either; across runs they may (the difference of the
+// two statistics is rounded).
+class Edges {
+public:
+    // An edge's index with its position among the order statistics.
+    struct Point {
+        std::uint64_t k;
+        stats::QuantilePosition at;
+    };
+
+    Edges(std::span<const double> sorted, std::uint64_t r) : sorted_(sorted), r_(r), top_(point(r)) {}
+
+    double q(std::uint64_t k) const {
+        return k >= r_ ? 1.0 : static_cast<double>(k) / static_cast<double>(r_);
+    }
+    Point point(std::uint64_t k) const { return {k, stats::quantile_position(sorted_.size(), q(k))}; }
+    double value(const Point& p) const {
+        return stats::quantile_interpolate(p.at, sorted_[p.at.lo], sorted_[p.at.hi]);
+    }
+    double at(std::uint64_t k) const { return value(point(k)); }
+
+    // The last edge of the run that starts at `from` (the order statistic
+    // below it is lo - 1), and the first edge past it, whose order statistic
+    // is at least lo (the top edge's always is): a gallop out from the exact
+    // position's guess, which rounding moves by a few edges at most, then a
+    // bisection.
+    std::pair<Point, Point> run_end(std::size_t lo, const Point& from) const {
+        Point below = from, above = top_;
+        const auto probe = [&](std::uint64_t k) {
+            const Point p = point(k);
+            const bool reaches = p.at.lo >= lo;
+            (reaches ? above : below) = p;
+            return reaches;
+        };
+        const Wide span = sorted_.size() - 1;
+        const Wide exact = (static_cast<Wide>(lo) * r_ + span - 1) / span;
+        const bool up = !probe(static_cast<std::uint64_t>(std::clamp<Wide>(exact, Wide{from.k} + 1, r_)));
+        for (std::uint64_t step = 1; above.k - below.k > step; step = step >> 63 ? ~std::uint64_t{0} : 2 * step)
+            if (probe(up ? below.k + step : above.k - step) == up) break;
+        while (above.k - below.k > 1) probe(below.k + (above.k - below.k) / 2);
+        return {below, above};
+    }
+
+private:
+    std::span<const double> sorted_;
+    std::uint64_t r_;
+    Point top_;
 };
 
-// Bin label (0 .. r-1) of every value of `signal`: bin 0 holds the lowest edge
-// and the bins are the right-closed intervals between the r + 1 quantile
-// edges. Nothing when an edge is not finite or two neighbouring edges are
-// equal (a constant signal, a NaN or an infinity among the values).
-std::optional<Cut> qcut_labels(std::span<const double> signal, std::uint64_t r) {
+// Whether rounding alone cannot merge two neighbouring edges of the run
+// between sorted values a and a + d (d = their rounded difference) at lo.
+// Each edge is within B of a + d ((n - 1) k / r - lo): the position carries
+// four roundings (k, r, the quotient and the product by n - 1), then d times
+// the fraction and the sum one each. Edges (n - 1) / r apart times d are
+// then in strictly increasing order whenever that spacing exceeds 2 B.
+bool certainly_strict(double a, double d, std::size_t lo, std::size_t n, std::uint64_t r) {
+    const double bound =
+        UNIT_ROUNDOFF * (d * (4.01 * (static_cast<double>(lo) + 1.0) + 3.0) + std::fabs(a));
+    const double spacing = d * (static_cast<double>(n - 1) / static_cast<double>(r));
+    return spacing > 2.1 * bound + 8.0 * TINY;
+}
+
+}  // namespace
+
+// The edges are taken a run at a time: a run between two neighbouring order
+// statistics is decided by its ends (more edges than distinct doubles at some
+// stage of the formula: two neighbours are equal; spaced beyond the rounding
+// error: none are), or else checked edge by edge within the budget. So the
+// cost follows the number of samples, never r.
+std::optional<QuantileCut> qcut_labels(std::span<const double> signal, std::uint64_t r) {
     const std::size_t n = signal.size();
+    if (n == 0 || r == 0) return std::nullopt;
     // The total-order-sorted copy, with the position each value came from
     // (equal keys are identical bits: the values are stats::sort_total's).
     std::vector<std::pair<std::int64_t, std::size_t>> order(n);
@@ -58,51 +139,101 @@ std::optional<Cut> qcut_labels(std::span<const double> signal, std::uint64_t r) 
     if (!std::isfinite(sorted.front()) || !std::isfinite(sorted.back())) return std::nullopt;
     // One value makes every edge the same.
     if (n == 1) return std::nullopt;
+    // From 2^55 on, integers convert to doubles 8 or more apart: of the
+    // last three edges' k (r - 2, r - 1, r) two neighbours convert alike, and
+    // their edges are equal (k = r - 1 as r gives 1.0, as k = r does).
+    if (r >= std::uint64_t{1} << 55) return std::nullopt;
+
+    const Edges edges(sorted, r);
+    // below[j]: the edges whose first sorted value above them is sorted[j]
+    // (j = n: none is above); the edges below sorted[j] are then the prefix
+    // sum, whatever the order of the edges.
+    std::vector<std::uint64_t> below(n + 1, 0);
+    // The first sorted value above e, given sorted[from - 1] <= e: a gallop
+    // up from `from`, as an edge lies a sample or two above its run's start.
+    const auto first_above = [&](double e, std::size_t from) {
+        std::size_t below_end = from, end = from;
+        for (std::size_t step = 1; end < n && !(e < sorted[end]); step *= 2) {
+            below_end = end + 1;
+            end = std::min(n, end + step);
+        }
+        return static_cast<std::size_t>(std::upper_bound(sorted.begin() + below_end, sorted.begin() + end, e) -
+                                        sorted.begin());
+    };
+    // The edges first .. last of the run from sorted[lo], whose values never
+    // decrease (and are not below sorted[lo]).
+    const auto count_run = [&](auto&& self, std::size_t lo, std::uint64_t first, double e_first,
+                               std::uint64_t last, double e_last) -> void {
+        const std::size_t at = first_above(e_first, lo + 1);
+        if (at == first_above(e_last, lo + 1)) {
+            below[at] += last - first + 1;
+            return;
+        }
+        const std::uint64_t mid = first + (last - first) / 2;
+        self(self, lo, first, e_first, mid, edges.at(mid));
+        self(self, lo, mid + 1, edges.at(mid + 1), last, e_last);
+    };
+
+    const std::uint64_t budget = std::max<std::uint64_t>(CHECKED_EDGES, std::uint64_t{8} * n);
+    std::uint64_t checked = 0;
+    double previous = 0.0;  // the last edge of the run before
+    Edges::Point start = edges.point(0), next{};
+    for (;;) {
+        const std::size_t lo = start.at.lo;
+        const std::uint64_t first = start.k;
+        // The run ends before the first edge past the next order statistic;
+        // edges at the last one all equal it.
+        Edges::Point end{};
+        if (lo + 1 < n)
+            std::tie(end, next) = edges.run_end(lo + 1, start);
+        else
+            end = edges.point(r);
+        const std::uint64_t last = end.k;
+        const std::uint64_t length = last - first + 1;
+        const double e_first = edges.value(start), e_last = length == 1 ? e_first : edges.value(end);
+        // Neighbours across runs, then the ends: the run lies between them.
+        if (!std::isfinite(e_first) || !std::isfinite(e_last)) return std::nullopt;
+        if (first > 0 && e_first == previous) return std::nullopt;
+        if (length > 1 && e_first == e_last) return std::nullopt;
+        if (length > 2 && lo + 1 < n &&
+            !certainly_strict(sorted[lo], sorted[lo + 1] - sorted[lo], lo, n, r)) {
+            // More edges than distinct values at any stage of the formula
+            // (k / r, its position, the edge): two neighbours are equal.
+            const Wide distinct = std::min({doubles_between(edges.q(first), edges.q(last)),
+                                            doubles_between(start.at.pos, end.at.pos),
+                                            doubles_between(e_first, e_last)});
+            if (length > distinct) return std::nullopt;
+            // Else only the edges themselves tell.
+            if (length > budget - checked) return std::nullopt;
+            checked += length;
+            double e = e_first;
+            for (std::uint64_t k = first + 1; k <= last; ++k) {
+                const double e_k = edges.at(k);
+                if (e_k == e) return std::nullopt;
+                e = e_k;
+            }
+        }
+        count_run(count_run, lo, first, e_first, last, e_last);
+        previous = e_last;
+        if (last == r) break;
+        start = next;
+    }
 
     // Label of the value at each sorted position.
     std::vector<std::uint64_t> label_at(n);
-    if (r <= std::max<std::uint64_t>(SCANNED_BINS, std::uint64_t{4} * n)) {
-        // Edge e lies below sorted[j] exactly when j >= the first index above
-        // e: count the edges at that index, and the prefix sums give the
-        // number of edges below each value whatever the order of the edges.
-        std::vector<std::uint64_t> below(n + 1, 0);
-        double prev = 0.0;
-        for (std::uint64_t k = 0; k <= r; ++k) {
-            const double q = k == r ? 1.0 : static_cast<double>(k) / static_cast<double>(r);
-            const double e = stats::quantile_sorted(sorted, q);
-            if (!std::isfinite(e) || (k > 0 && e == prev)) return std::nullopt;
-            prev = e;
-            ++below[static_cast<std::size_t>(std::upper_bound(sorted.begin(), sorted.end(), e) - sorted.begin())];
-        }
-        std::uint64_t acc = 0;
-        for (std::size_t j = 0; j < n; ++j) {
-            acc += below[j];
-            label_at[j] = sorted[j] == sorted[0] ? 0 : std::min(acc - 1, r - 1);
-        }
-    } else {
-        // With r >= 2 (n - 1) every closed unit interval of positions holds two
-        // neighbouring edges, so two equal neighbours fail the cut, and
-        // distinct values each fall into their own bin: sorted[j] lies above
-        // exactly the edges k < j r / (n - 1).
-        for (std::size_t j = 0; j + 1 < n; ++j)
-            if (sorted[j] == sorted[j + 1]) return std::nullopt;
-        const auto span = static_cast<unsigned __int128>(n - 1);
-        label_at[0] = 0;
-        for (std::size_t j = 1; j < n; ++j) {
-            const unsigned __int128 scaled = static_cast<unsigned __int128>(j) * r;
-            label_at[j] = static_cast<std::uint64_t>((scaled + span - 1) / span) - 1;
-        }
+    std::uint64_t acc = 0;
+    for (std::size_t j = 0; j < n; ++j) {
+        acc += below[j];
+        label_at[j] = sorted[j] == sorted[0] ? 0 : std::min(acc - 1, r - 1);
     }
 
-    Cut cut;
+    QuantileCut cut;
     cut.labels.resize(n);
     for (std::size_t j = 0; j < n; ++j) cut.labels[order[j].second] = label_at[j];
     // Labels never decrease along the sorted values.
     std::unique_copy(label_at.begin(), label_at.end(), std::back_inserter(cut.occupied));
     return cut;
 }
-
-}  // namespace
 
 std::vector<double> estimate_friedrich_coefficients(std::span<const double> x, std::uint64_t m, std::uint64_t r) {
     // Too high a degree to fit: no coefficients (every one of them reads as NaN).

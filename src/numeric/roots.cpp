@@ -1,6 +1,9 @@
 #include "numeric/roots.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstddef>
 #include <limits>
 
@@ -14,6 +17,9 @@ constexpr double TWO_PI = 6.283185307179586;
 constexpr int MAX_SWEEPS = 500;
 // A sweep whose largest step is below this ends the iteration.
 constexpr double CONVERGED = 1e-15;
+// Root vectors kept to recognise a cycle: cycles of up to 15 sweeps, which
+// the iteration enters within a few dozen sweeps.
+constexpr int REMEMBERED = 16;
 
 // Complex arithmetic by the plain formulas (no scaling, no special cases),
 // so that every step rounds the same way wherever it runs.
@@ -31,6 +37,17 @@ C horner(const std::vector<double>& coef, C z) {
     C acc{0.0, 0.0};
     for (double c : coef) acc = add(mul(acc, z), C{c, 0.0});
     return acc;
+}
+
+// Whether the roots from `a` on hold exactly the bits of `z`.
+bool same_bits(std::vector<C>::const_iterator a, const std::vector<C>& z) {
+    for (const C& b : z) {
+        if (std::bit_cast<std::uint64_t>(a->re) != std::bit_cast<std::uint64_t>(b.re) ||
+            std::bit_cast<std::uint64_t>(a->im) != std::bit_cast<std::uint64_t>(b.im))
+            return false;
+        ++a;
+    }
+    return true;
 }
 
 }  // namespace
@@ -70,6 +87,14 @@ std::vector<std::complex<double>> poly_roots(std::span<const double> c) {
         z[k] = {radius * std::cos(theta), radius * std::sin(theta)};
     }
 
+    // A sweep reads nothing but the roots, so once they repeat an earlier
+    // state they cycle through the states since (large roots step by an
+    // ulp, never below the absolute bound, or settle into a small cycle).
+    // The last sweep's state is then read off the cycle: the same bits as
+    // sweeping on.
+    std::vector<C> seen(REMEMBERED * deg);
+    const auto state = [&](int t) { return seen.begin() + static_cast<std::ptrdiff_t>((t % REMEMBERED) * deg); };
+    std::copy(z.begin(), z.end(), state(0));
     for (int sweep = 0; sweep < MAX_SWEEPS; ++sweep) {
         double largest = 0.0;
         for (std::size_t k = 0; k < deg; ++k) {
@@ -92,6 +117,17 @@ std::vector<std::complex<double>> poly_roots(std::span<const double> c) {
             if (step > largest) largest = step;
         }
         if (largest < CONVERGED) break;
+        // The state after t sweeps against the ones kept before it.
+        const int t = sweep + 1, kept = std::min(t, REMEMBERED - 1);
+        int period = 1;
+        while (period <= kept && !same_bits(state(t - period), z)) ++period;
+        if (period <= kept) {
+            const int start = t - period;
+            const auto last = state(start + (MAX_SWEEPS - start) % period);
+            std::copy(last, last + static_cast<std::ptrdiff_t>(deg), z.begin());
+            break;
+        }
+        std::copy(z.begin(), z.end(), state(t));
     }
 
     out.reserve(deg + zeros);

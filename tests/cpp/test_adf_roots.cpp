@@ -7,10 +7,12 @@
 #include <bit>
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <limits>
 #include <random>
 #include <vector>
 
+#include "helpers/series.h"
 #include "numeric/adf.h"
 #include "numeric/regression.h"
 #include "numeric/roots.h"
@@ -112,4 +114,70 @@ TEST(PolyRoots, RootsAndTheLargestRealPart) {
     }
     // A root that is not finite makes the largest real part NaN.
     EXPECT_TRUE(std::isnan(regression::largest_real_part(Roots{{1.0, 0.0}, {NaN, 0.0}})));
+}
+
+// The iteration as stated: every sweep until a step below 1e-15 or 500 sweeps,
+// in the root finder's plain complex arithmetic (no special cases).
+static std::vector<std::complex<double>> aberth_reference(const Vec& p) {
+    using C = std::complex<double>;
+    const auto add = [](C a, C b) { return C{a.real() + b.real(), a.imag() + b.imag()}; };
+    const auto sub = [](C a, C b) { return C{a.real() - b.real(), a.imag() - b.imag()}; };
+    const auto mul = [](C a, C b) {
+        return C{a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+    };
+    const auto div = [](C a, C b) {
+        const double den = b.real() * b.real() + b.imag() * b.imag();
+        if (den == 0.0) return C{0.0, 0.0};
+        return C{(a.real() * b.real() + a.imag() * b.imag()) / den, (a.imag() * b.real() - a.real() * b.imag()) / den};
+    };
+    const std::size_t deg = p.size() - 1;
+    Vec monic(deg + 1), dp(deg);
+    for (std::size_t i = 0; i <= deg; ++i) monic[i] = p[i] / p[0];
+    for (std::size_t i = 0; i < deg; ++i) dp[i] = double(deg - i) * monic[i];
+    const auto horner = [&](const Vec& c, C z) {
+        C acc{0.0, 0.0};
+        for (double v : c) acc = add(mul(acc, z), C{v, 0.0});
+        return acc;
+    };
+    double a = 0.0;
+    for (std::size_t i = 1; i <= deg; ++i) a = std::max(a, std::fabs(monic[i]));
+    std::vector<C> z(deg);
+    for (std::size_t k = 0; k < deg; ++k) {
+        const double theta = (double(k) * 6.283185307179586) / double(deg) + 0.4;
+        z[k] = {0.5 * (1.0 + a) * std::cos(theta), 0.5 * (1.0 + a) * std::sin(theta)};
+    }
+    for (int sweep = 0; sweep < 500; ++sweep) {
+        double largest = 0.0;
+        for (std::size_t k = 0; k < deg; ++k) {
+            const C newton = div(horner(monic, z[k]), horner(dp, z[k]));
+            C s{0.0, 0.0};
+            for (std::size_t j = 0; j < deg; ++j) {
+                const C d = sub(z[k], z[j]);
+                if (j != k && d.real() * d.real() + d.imag() * d.imag() != 0.0) s = add(s, div(C{1.0, 0.0}, d));
+            }
+            const C w = div(newton, sub(C{1.0, 0.0}, mul(newton, s)));
+            z[k] = sub(z[k], w);
+            largest = std::max(largest, std::hypot(w.real(), w.imag()));
+        }
+        if (largest < 1e-15) break;
+    }
+    return z;
+}
+
+// Roots far from 1 stop moving, or cycle through a few states, long before
+// the sweeps run out, still stepping by more than the absolute bound.
+TEST(PolyRoots, StoppedSweepsGiveTheBitsOfEverySweep) {
+    std::mt19937_64 rng(17);
+    std::normal_distribution<double> normal;
+    for (int trial = 0; trial < 60; ++trial) {
+        Vec x(300);
+        double walk = 0.0;
+        for (double& v : x) v = (trial % 3 == 0 ? 1e5 : 3.0) + (trial % 2 ? walk += normal(rng) : normal(rng));
+        const Vec c = helpers::estimate_friedrich_coefficients(x, 3 + trial % 3, 30);
+        const auto got = regression::poly_roots(c), want = aberth_reference(c);
+        ASSERT_EQ(got.size(), want.size()) << trial;
+        for (std::size_t k = 0; k < got.size(); ++k)
+            EXPECT_TRUE(bits(got[k].real()) == bits(want[k].real()) && bits(got[k].imag()) == bits(want[k].imag()))
+                << trial << " " << k;
+    }
 }

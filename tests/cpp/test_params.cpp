@@ -66,16 +66,6 @@ TEST(ParamReaders, EveryVariantUnderEveryKindOfKey) {
     EXPECT_EQ(helpers::real_param_or_zero(with(PVal{0.25}), "k"), 0.25);
 }
 
-TEST(ParamReaders, ListsConvertAndEverythingElseIsEmpty) {
-    const std::vector<double> expected{1.0, 2.0, 3.0};
-    EXPECT_EQ(with(PVal{std::vector<std::int64_t>{1, 2, 3}}).floats("k"), expected);
-    EXPECT_EQ(with(PVal{std::vector<double>{1.0, 2.0, 3.0}}).floats("k"), expected);
-    EXPECT_EQ(with(PVal{std::vector<std::int64_t>{I64_MAX}}).floats("k"), std::vector<double>{9223372036854775808.0});
-    for (PVal v : {PVal{std::int64_t{3}}, PVal{3.0}, PVal{std::string("1,2")}, PVal{}})
-        EXPECT_TRUE(with(v).floats("k").empty());
-    EXPECT_TRUE(Params{}.floats("k").empty());
-}
-
 // Small sets are scanned, larger ones indexed: both find every key, miss
 // prefixes and other cases, and let a later value replace an earlier one,
 // in the original and in a copy.
