@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "numeric/interrupt.h"
 #include "numeric/jacobi_lanes.h"
 
 HWY_BEFORE_NAMESPACE();
@@ -132,10 +133,14 @@ void JacobiLanes(const double* a, std::size_t m, std::size_t n, double* s_out, d
     // share no column, so their sums run side by side.
     std::size_t cp[2 * N], cq[2 * N];
     double alpha[2 * N], beta[2 * N], gamma[2 * N];
+    // A sweep over a wide design can take minutes: a stop request abandons
+    // the decomposition (its value is then discarded).
+    interrupt::Stride stride(std::size_t{1} << 20);
     for (int sweep = 0; sweep < JACOBI_MAX_SWEEPS; ++sweep) {
         double off = 0.0;
         for (std::size_t dd = 1; n >= 2 && dd <= 2 * n - 3; ++dd) {
             const std::size_t p_lo = dd > n - 1 ? dd - (n - 1) : 0, p_hi = (dd - 1) / 2;
+            if (stride((m + n) * (p_hi + 1 - p_lo))) return;
             for (std::size_t p0 = p_lo; p0 <= p_hi; p0 += 2 * N) {
                 const std::size_t count = std::min(2 * N, p_hi + 1 - p0);
                 // Lanes past the group repeat its last pair.
