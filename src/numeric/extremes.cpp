@@ -1,36 +1,18 @@
-#include "numeric/stats.h"
+#include "numeric/extremes.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
-#include <memory>
-
-#include <hwy/contrib/sort/vqsort.h>
 
 #include "numeric/constants.h"
-#include "numeric/order_keys.h"
-#include "numeric/special.h"
 
 namespace stats {
 
 namespace {
 
 using numeric::NaN;
-
-// Neumaier accumulator with the magnitude test; a NaN magnitude takes the
-// second branch. Callers decide what to do with a non-finite s or e.
-struct Neumaier {
-    double s = 0.0, e = 0.0;
-    void add(double v) {
-        const double t = s + v;
-        if (std::fabs(s) >= std::fabs(v))
-            e += (s - t) + v;
-        else
-            e += (v - t) + s;
-        s = t;
-    }
-};
 
 // ---- Extremes -------------------------------------------------------------
 //
@@ -197,109 +179,7 @@ std::size_t extreme_position(Series x) {
     return best_start + find_in_block<Abs, false, Reverse>(p + best_start, best_len, best);
 }
 
-// ---- Quantiles ------------------------------------------------------------
-
-// floor/ceil of a position to an index: NaN and negatives give 0, values
-// beyond the unsigned range saturate.
-std::size_t to_index(double v) {
-    if (!(v > 0.0)) return 0;
-    if (v >= 18446744073709551616.0) return std::numeric_limits<std::size_t>::max();
-    return static_cast<std::size_t>(v);
-}
-
-double from_key(std::int64_t k) { return from_total_order_key(k); }
-
 }  // namespace
-
-QuantilePosition quantile_position(std::size_t n, double q) {
-    // A NaN q passes both clamps and ends at index 0.
-    const double qa = (0.0 > q) ? 0.0 : q;
-    const double qc = (1.0 < qa) ? 1.0 : qa;
-    const double pos = static_cast<double>(n - 1) * qc;
-    // pos <= n - 1 unless n - 1 rounds up as a double (beyond 2^53): keep
-    // the indices inside the series all the same.
-    const std::size_t lo = std::min(to_index(std::floor(pos)), n - 1);
-    const std::size_t hi = std::min(to_index(std::ceil(pos)), n - 1);
-    return {pos, lo, hi};
-}
-
-double quantile_interpolate(const QuantilePosition& at, double xlo, double xhi) {
-    if (at.lo == at.hi) return xlo;
-    const double frac = at.pos - static_cast<double>(at.lo);
-    return (xhi - xlo) * frac + xlo;
-}
-
-double sum(Series x) {
-    return sum_of(x.size(), [p = x.data()](std::size_t i) { return p[i]; });
-}
-
-double mean(Series x) {
-    if (x.empty()) return NaN;
-    return sum(x) / static_cast<double>(x.size());
-}
-
-double squared_deviations(Series x, double m) {
-    // Every term is >= 0 or NaN, hence no magnitude test; and no fallback:
-    // an infinite square makes e inf - inf = NaN.
-    double s = 0.0, e = 0.0;
-    for (double v : x) {
-        const double d = (v - m) * (v - m);
-        const double t = s + d;
-        e += (s - t) + d;
-        s = t;
-    }
-    return s + e;
-}
-
-std::array<double, 2> sum_pair(Series a, Series b) {
-    if (a.size() != b.size()) return {sum(a), sum(b)};
-    // Two copies of sum_of's first pass, side by side.
-    double s[2] = {0.0, 0.0}, e[2] = {0.0, 0.0};
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const double v[2] = {a[i], b[i]};
-        for (int k = 0; k < 2; ++k) {
-            const double t = s[k] + v[k];
-            const double vv = t - s[k];
-            e[k] += (s[k] - (t - vv)) + (v[k] - vv);
-            s[k] = t;
-        }
-    }
-    std::array<double, 2> out;
-    for (int k = 0; k < 2; ++k) {
-        // sum_of's endings; the rare second pass is sum_of's own.
-        if (!std::isfinite(s[k]))
-            out[k] = s[k];
-        else if (std::isfinite(e[k]))
-            out[k] = s[k] + e[k];
-        else
-            out[k] = sum(k == 0 ? a : b);
-    }
-    return out;
-}
-
-std::array<double, 2> squared_deviations_pair(Series a, double ma, Series b, double mb) {
-    if (a.size() != b.size()) return {squared_deviations(a, ma), squared_deviations(b, mb)};
-    double s[2] = {0.0, 0.0}, e[2] = {0.0, 0.0};
-    const double m[2] = {ma, mb};
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const double v[2] = {a[i], b[i]};
-        for (int k = 0; k < 2; ++k) {
-            const double d = (v[k] - m[k]) * (v[k] - m[k]);
-            const double t = s[k] + d;
-            e[k] += (s[k] - t) + d;
-            s[k] = t;
-        }
-    }
-    return {s[0] + e[0], s[1] + e[1]};
-}
-
-double var(Series x) {
-    if (x.empty()) return NaN;
-    const double n = static_cast<double>(x.size());
-    return squared_deviations(x, sum(x) / n) / n;
-}
-
-double std(Series x) { return std::sqrt(var(x)); }
 
 double max(Series x) { return x.empty() ? NaN : x[extreme_position<true, false, false>(x)]; }
 double min(Series x) { return x.empty() ? NaN : x[extreme_position<false, false, false>(x)]; }
@@ -320,168 +200,6 @@ std::optional<std::size_t> last_argmax(Series x) {
 std::optional<std::size_t> last_argmin(Series x) {
     if (x.empty()) return std::nullopt;
     return extreme_position<false, false, true>(x);
-}
-
-std::vector<double> diff(Series x) {
-    std::vector<double> d;
-    if (x.size() < 2) return d;
-    d.resize(x.size() - 1);
-    for (std::size_t i = 0; i + 1 < x.size(); ++i) d[i] = x[i + 1] - x[i];
-    return d;
-}
-
-bool all_finite(Series x) {
-    return std::all_of(x.begin(), x.end(), [](double v) { return std::isfinite(v); });
-}
-
-void sort_keys(std::span<std::int64_t> keys) {
-    // One sorter per thread: it owns the sort's scratch buffers, and its
-    // calls dispatch to the widest vector target of the running machine.
-    // Integer keys only: this Highway's sort of doubles mishandles heavy
-    // ties near zero and infinities.
-    thread_local const hwy::Sorter sorter;
-    if (keys.size() > 1) sorter(keys.data(), keys.size(), hwy::SortAscending());
-}
-
-namespace {
-
-// Sorts the keys of x into out (x may be out itself). The keys are held in
-// out's storage, which this file touches only as doubles; the sort, compiled
-// apart, reads and writes it as the integers whose bytes it holds.
-void sort_keys_into(Series x, double* out) {
-    const std::size_t n = x.size();
-    detail::to_order_keys(x.data(), out, n);
-    sort_keys({reinterpret_cast<std::int64_t*>(out), n});
-    detail::from_order_keys(out, n);
-}
-
-}  // namespace
-
-void sort_total(std::span<double> x) {
-    if (x.size() > 1) sort_keys_into(x, x.data());
-}
-
-std::vector<double> sorted_total(Series x) {
-    if (x.size() < 2) return {x.begin(), x.end()};
-    std::vector<double> out(x.size());
-    sort_keys_into(x, out.data());
-    return out;
-}
-
-double quantile_sorted(Series x, double q) {
-    const std::size_t n = x.size();
-    if (n == 0 || std::isnan(x[n - 1])) return NaN;
-    const QuantilePosition at = quantile_position(n, q);
-    return quantile_interpolate(at, x[at.lo], x[at.hi]);
-}
-
-double quantile(Series x, double q) {
-    const std::size_t n = x.size();
-    if (n == 0) return NaN;
-    // Selection on the total-order keys gives exactly the order statistics
-    // of a sorted copy (equal keys are equal bits), at linear cost.
-    std::unique_ptr<std::int64_t[]> k(new std::int64_t[n]);
-    std::int64_t top = std::numeric_limits<std::int64_t>::min();
-    for (std::size_t i = 0; i < n; ++i) {
-        k[i] = total_order_key(x[i]);
-        top = std::max(top, k[i]);
-    }
-    // The last of the sorted copy is NaN (of either sign).
-    if (std::isnan(from_key(top))) return NaN;
-    const QuantilePosition at = quantile_position(n, q);
-    std::int64_t* const first = k.get();
-    std::nth_element(first, first + at.lo, first + n);
-    const double xlo = from_key(first[at.lo]);
-    if (at.lo == at.hi) return xlo;
-    // hi = lo + 1: the smallest key after the selected one.
-    const double xhi = from_key(*std::min_element(first + at.lo + 1, first + n));
-    return quantile_interpolate(at, xlo, xhi);
-}
-
-LinregressResult linregress(Series x, Series y) {
-    const LinregressResult none{NaN, NaN, NaN, NaN, NaN};
-    const std::size_t n = x.size();
-    if (y.size() != n || n < 2) return none;
-    const double nd = static_cast<double>(n);
-
-    Neumaier sx, sy;
-    for (std::size_t i = 0; i < n; ++i) {
-        sx.add(x[i]);
-        sy.add(y[i]);
-    }
-    // Means kept as a leading part and a correction, so the centring below
-    // loses nothing to the rounding of the mean.
-    const double hi_x = sx.s / nd, lo_x = (sx.e + std::fma(hi_x, -nd, sx.s)) / nd;
-    const double hi_y = sy.s / nd, lo_y = (sy.e + std::fma(hi_y, -nd, sy.s)) / nd;
-
-    Neumaier sxx, sxy, syy;
-    for (std::size_t i = 0; i < n; ++i) {
-        const double dx = (x[i] - hi_x) - lo_x;
-        const double dy = (y[i] - hi_y) - lo_y;
-        sxx.add(dx * dx);
-        sxy.add(dx * dy);
-        syy.add(dy * dy);
-    }
-    const double ssxm = sxx.s + sxx.e, ssxym = sxy.s + sxy.e, ssym = syy.s + syy.e;
-    if (ssxm == 0.0) return none;
-
-    LinregressResult out;
-    out.slope = ssxym / ssxm;
-    out.intercept = hi_y - out.slope * hi_x;
-    double r;
-    if (ssym == 0.0) {
-        r = (ssxym == 0.0) ? NaN : 0.0;
-    } else {
-        r = ssxym / std::sqrt(ssxm * ssym);
-        r = (-1.0 > r) ? -1.0 : r;
-        r = (1.0 < r) ? 1.0 : r;
-    }
-    out.rvalue = r;
-    const double df = nd - 2.0;
-    out.std_err = std::sqrt(ssym * (1.0 - r * r) / ssxm / df);
-
-    // Two-sided p-value of Student's t with df degrees of freedom, via the
-    // regularised incomplete beta function I_{df/(df+t^2)}(df/2, 1/2).
-    constexpr double TINY = 1e-20;
-    constexpr double LN_GAMMA_HALF = 0.5723649429246995;  // ln_gamma(0.5) as computed here
-    if (!(df > 0.0)) {
-        out.pvalue = NaN;
-        return out;
-    }
-    const double t = std::sqrt(df / (((1.0 - r) + TINY) * ((r + 1.0) + TINY))) * r;
-    if (std::isnan(t)) {
-        out.pvalue = NaN;
-        return out;
-    }
-    if (std::isinf(t)) {
-        out.pvalue = 0.0;
-        return out;
-    }
-    const double xb = df / (t * t + df);
-    double I;
-    if (xb <= 0.0) {
-        I = 0.0;
-    } else if (xb >= 1.0) {
-        I = 1.0;
-    } else {
-        const double a = df * 0.5;
-        const double lnpre = (special::ln_gamma(a + 0.5) - special::ln_gamma(a)) + (-LN_GAMMA_HALF);
-        const double bt = std::exp(std::log(1.0 - xb) * 0.5 + (std::log(xb) * a + lnpre));
-        if ((a + 1.0) / ((a + 0.5) + 2.0) > xb)
-            I = bt * special::betacf(a, 0.5, xb) / a;
-        else
-            I = 1.0 - 2.0 * (bt * special::betacf(0.5, a, 1.0 - xb));
-    }
-    const double tail = I * 0.5;
-    out.pvalue = tail + tail;
-    return out;
-}
-
-LinregressResult linregress_index(Series y) {
-    if (y.empty()) return {NaN, NaN, NaN, NaN, NaN};
-    std::vector<double> axis(y.size());
-    for (std::size_t i = 0; i < axis.size(); ++i) axis[i] = static_cast<double>(i);
-    return linregress(axis, y);
 }
 
 }  // namespace stats
