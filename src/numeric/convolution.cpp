@@ -1,6 +1,7 @@
 #include "numeric/convolution.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace cwt {
@@ -19,10 +20,11 @@ std::uint64_t add_sat(std::uint64_t a, std::uint64_t b) { return a > U64_MAX - b
 // are ascending series indices i = k - m, so each lane adds in the order of
 // the full convolution.
 //
-// The full convolution skips zero samples. With finite filter entries (all
-// wavelets here) their terms are +-0.0, which change no sum: a sum that
-// starts at +0.0 is never -0.0, and s + (+-0.0) = s for any other s. So the
-// lanes add them instead of testing for them.
+// The full convolution skips zero samples. With a finite filter entry (every
+// entry of the wavelets here) their terms are +-0.0, which change no sum: a
+// sum that starts at +0.0 is never -0.0, and s + (+-0.0) = s for any other
+// s. So the lanes add them instead of testing for them; only an infinite or
+// NaN entry, whose zero-sample terms would be NaN, tests the samples.
 
 constexpr std::uint64_t TILE = 512;
 
@@ -47,21 +49,15 @@ CWT_CLONES void tile_terms(const double* __restrict x, std::uint64_t n, const do
         const double* xs = x + (lo - m);
         double* o = out + (lo - k0);
         const std::uint64_t len = hi - lo;
-        for (std::uint64_t j = 0; j < len; ++j) o[j] = f * xs[j] + o[j];
+        if (std::isfinite(f)) {
+            for (std::uint64_t j = 0; j < len; ++j) o[j] = f * xs[j] + o[j];
+        } else {
+            for (std::uint64_t j = 0; j < len; ++j) o[j] = xs[j] == 0.0 ? o[j] : f * xs[j] + o[j];
+        }
     }
 }
 
 }  // namespace
-
-std::vector<double> convolve_full(Series a, Series b) {
-    if (a.empty() || b.empty()) return {};
-    std::vector<double> out(a.size() + b.size() - 1, 0.0);
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i] == 0.0) continue;
-        for (std::size_t j = 0; j < b.size(); ++j) out[i + j] = b[j] * a[i] + out[i + j];
-    }
-    return out;
-}
 
 std::uint64_t window_filter_first(std::uint64_t n, std::uint64_t k0) { return k0 >= n ? k0 - (n - 1) : 0; }
 
@@ -79,6 +75,13 @@ void convolve_window(Series x, const FilterPart& f, std::uint64_t k0, std::span<
         if (m_lo > m_hi) continue;
         tile_terms(x.data(), n, f.values.data() + (m_lo - f.first), m_lo, m_hi, tk0, tk1, out.data() + t0);
     }
+}
+
+std::vector<double> convolve_full(Series a, Series b) {
+    if (a.empty() || b.empty()) return {};
+    std::vector<double> out(a.size() + b.size() - 1);
+    convolve_window(a, {b.size(), 0, b}, 0, out);
+    return out;
 }
 
 }  // namespace cwt

@@ -1,11 +1,12 @@
 // Direct linear convolution, whole or by windows of its outputs: the kernel
 // every wavelet row of this module runs on.
 //
-// Every convolution sum adds its terms in ascending series index, starting
-// from +0.0 and skipping zero samples, exactly as the full linear convolution
-// `convolve_full` does; a routine that computes only some outputs, or several
-// outputs at once in vector lanes, gives the same bits as the full
-// convolution at those outputs. No FFT: peak detection depends on exact ties.
+// Every convolution sum is the defining one: out[i + j] = b[j] * a[i] +
+// out[i + j] for ascending series index i, from +0.0, a zero sample a[i]
+// skipped. A window that computes only some outputs, or several outputs at
+// once in vector lanes, gives the same bits at those outputs, and the full
+// convolution is the window of all of them. No FFT: peak detection depends
+// on exact ties.
 #pragma once
 
 #include <cstdint>
@@ -31,8 +32,7 @@ struct FilterPart {
 
 // out[k - k0] = full convolution of x with the filter at k, for k in
 // [k0, k0 + out.size()): the entries of the filter the window reads must be
-// in `f.values`, that is [window_filter_first, window_filter_last], and
-// finite (then adding the terms of zero samples changes no bit).
+// in `f.values`, that is [window_filter_first, window_filter_last].
 void convolve_window(Series x, const FilterPart& f, std::uint64_t k0, std::span<double> out);
 // The filter entries that outputs [k0, k1) of a convolution with a series of
 // n samples read: [first, last], or first > last when none.
