@@ -16,6 +16,8 @@ namespace {
 using numeric::NaN;
 using numeric::to_count;
 constexpr std::uint64_t U64_MAX = std::numeric_limits<std::uint64_t>::max();
+// pi^(1/4), of the Ricker wavelet's unit-energy amplitude 2 / (sqrt(3 w) pi^(1/4)).
+constexpr double PI_FOURTH_ROOT = 1.3313353638003897;
 
 }  // namespace
 
@@ -26,7 +28,7 @@ std::vector<double> ricker_row(Series x, double w) {
     const std::uint64_t size = std::min(to_count(10.0 * w), len);
     std::vector<double> row(len, 0.0);
     if (size == 0) return row;
-    const double amplitude = 2.0 / (std::sqrt(3.0 * w) * 1.3313353638003897);
+    const double amplitude = 2.0 / (std::sqrt(3.0 * w) * PI_FOURTH_ROOT);
     const double centre = (static_cast<double>(size) - 1.0) * 0.5;
     const double w2 = w * w;
     std::vector<double> kernel(size);

@@ -14,6 +14,10 @@ namespace {
 using numeric::NaN;
 using numeric::to_count;
 
+// 2 / (sqrt(3) pi^(1/4)): the factor that gives the Mexican hat
+// (1 - x^2) exp(-x^2 / 2) unit energy.
+constexpr double MEXH_NORM = 0.8673250705840776;
+
 }  // namespace
 
 const Grid& int_psi_grid() {
@@ -26,7 +30,7 @@ const Grid& int_psi_grid() {
         for (std::size_t k = 0; k < GRID_POINTS; ++k) {
             const double x = static_cast<double>(k) * GRID_STEP + (-8.0);
             const double x2 = x * x;
-            s += ((1.0 - x2) * 0.8673250705840776) * std::exp(x2 * -0.5);
+            s += ((1.0 - x2) * MEXH_NORM) * std::exp(x2 * -0.5);
             g.values[k] = s * GRID_STEP;
         }
         return g;
