@@ -148,14 +148,11 @@ Values agg_autocorrelation(SeriesContext& c, ParamSets params) {
     if (flat) {
         a.assign(std::min<std::uint64_t>(n, maxlag), 0.0);
     } else {
-        const spectral::Autocovariance& acov = c.autocovariance();
-        const double r0 = n == 0 ? NaN : acov.at(0);
-        undefined = !std::isfinite(r0) || r0 == 0.0;
-        if (!undefined) {
-            const std::size_t lags = std::min<std::uint64_t>(maxlag, n - 1);
-            a.resize(lags);
-            for (std::size_t k = 0; k < lags; ++k) a[k] = acov.at(k + 1) / r0;
-        }
+        // acf_adjusted's lags 1 .. min(maxlag, n - 1), from the shared
+        // autocovariance; all NaN (lag 0 too) when acov_0 is 0 or not finite.
+        const std::vector<double> r = spectral::acf_from_acovf(c.autocovariance().prefix(maxlag), maxlag);
+        undefined = r.empty() || std::isnan(r[0]);
+        if (!undefined) a.assign(r.begin() + 1, r.end());
     }
     Values out(params.size());
     for (std::size_t i = 0; i < params.size(); ++i) {
