@@ -66,10 +66,6 @@ MexhFilter::MexhFilter(double a) {
     size_ = lo;
 }
 
-double MexhFilter::at(std::uint64_t m) const {
-    return int_psi_grid().values[grid_index(size_ - 1 - m, divisor_)];
-}
-
 void MexhFilter::fill(std::uint64_t first, std::span<double> out) const {
     const Grid& g = int_psi_grid();
     for (std::size_t j = 0; j < out.size(); ++j) out[j] = g.values[grid_index(size_ - 1 - (first + j), divisor_)];

@@ -33,8 +33,7 @@ class MexhFilter {
 public:
     explicit MexhFilter(double a);
     std::uint64_t size() const { return size_; }
-    // Entry m < size().
-    double at(std::uint64_t m) const;
+    // Entries first .. first + out.size() - 1, all below size().
     void fill(std::uint64_t first, std::span<double> out) const;
 
 private:
