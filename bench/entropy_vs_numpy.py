@@ -2,17 +2,17 @@
 
     python bench/entropy_vs_numpy.py [--n 1000] [--repeats 7] [--scaling 1000,100000]
 
-Part 1: each calculator through `compute_feature` on one seeded 1,000-sample
-series (white noise plus a slow sine), with the parameter sets a user would
-ask for, against the idiomatic vectorised numpy computation of the same
-values; both timed with time.perf_counter, best of the rounds, alternating
-short bursts of each so that both see the same load. numpy's BLAS is held to
-one thread, as a calculator runs on one.
+Speed against numpy: each calculator through `compute_feature` on one
+seeded 1,000-sample series (white noise plus a slow sine), with the
+parameter sets a user would ask for, against the idiomatic vectorised numpy
+computation of the same values; both timed with time.perf_counter, best of
+the rounds, alternating short bursts of each so that both see the same
+load. numpy's BLAS is held to one thread, as a calculator runs on one.
 
-Part 2: cost per sample of each calculator (with the same sets) at the sizes
-of --scaling. The template entropies compare all pairs of templates (one
-pass per diagonal of the distance matrix), so their cost per sample grows
-with n; the others are linear or n log n.
+Cost per sample against length: each calculator (with the same sets) at the
+sizes of --scaling. The template entropies compare all pairs of templates
+(one pass per diagonal of the distance matrix), so their cost per sample
+grows with n; the others are linear or n log n.
 """
 
 from __future__ import annotations

@@ -32,6 +32,8 @@ def test_autocorrelation_matches_the_direct_sum(x):
     ([1, 2, 3], I64_MAX, NAN),
     ([1, 2, 3], I64_MIN, NAN),   # |lag| has no signed magnitude
     ([5, 5, 5, 5], 1, NAN),      # no spread
+    ([0, 1e-4], 0, NAN),         # v = 2.5e-9 is within 1e-8 of 0: shared lags
+    ([0, 1e-4], -1, NAN),        # and the lone test
     ([], 0, NAN),
     ([1, NAN, 3, 4], 1, NAN),
 ])
@@ -54,6 +56,7 @@ def test_agg_autocorrelation_matches_statsmodels_acf(x):
 
 @pytest.mark.parametrize("x, sets, want", [
     (np.full(10, 3.0), [{"maxlag": 3, "f_agg": "mean"}], [0.0]),           # aggregates zeros
+    ([0, 1e-5], [{"maxlag": 1, "f_agg": "mean"}], [0.0]),                  # v = 2.5e-11 < 1e-10, not acf's -1
     ([2.0], [{"maxlag": 3, "f_agg": "mean"}], [0.0]),
     (WALK, [{"maxlag": 0, "f_agg": "mean"}, {"maxlag": 0, "f_agg": "sum"}], [NAN, 0.0]),
     (WALK, [{"maxlag": 3, "f_agg": "Mean"}, {"maxlag": 3}], [NAN, NAN]),

@@ -27,9 +27,13 @@ std::uint64_t largest(ParamSets params, std::string_view key) {
 
 // ---- autocorrelation --------------------------------------------------------
 
-// A variance this close to 0 leaves no autocorrelation (the lone test and
-// the shared lags' must agree).
+// The catalogue's two tolerances for a series without spread, which differ
+// by definition: `autocorrelation` takes a variance within FLAT_VARIANCE of
+// 0 (inclusive) for a constant series and answers NaN (the lone test and the
+// shared lags' must agree); `agg_autocorrelation` takes one below
+// NO_SPREAD_VARIANCE (strict) for a series whose autocorrelations are zeros.
 constexpr double FLAT_VARIANCE = 1e-8;
+constexpr double NO_SPREAD_VARIANCE = 1e-10;
 
 // "lag" (signed; default 0). Lag k >= 0: sum_i (x_{i+k} - m)(x_i - m) over
 // v (n - k), NaN for k >= n. Lag -1 pairs every sample with the last one;
@@ -129,33 +133,33 @@ Values autocorrelation(SeriesContext& c, ParamSets params) {
 
 // "maxlag" (default 0), "f_agg" (no aggregation: NaN). The aggregation of
 // the autocorrelations at lags 1 .. min(maxlag, n - 1). A series without
-// spread (|v| < 1e-10, one finite sample) aggregates zeros; an undefined
-// autocorrelation (empty, non-finite, constant) aggregates maxlag NaNs.
+// spread (|v| < NO_SPREAD_VARIANCE, one finite sample) aggregates zeros; an
+// undefined autocorrelation (empty, non-finite, constant) aggregates one NaN
+// for maxlag >= 1, standing for the min(maxlag, n - 1) NaNs, and nothing for
+// maxlag 0.
 Values agg_autocorrelation(SeriesContext& c, ParamSets params) {
     const std::uint64_t maxlag = largest(params, "maxlag");
     const std::size_t n = c.size();
     // A NaN variance (empty or non-finite series) fails the test, so a lone
     // non-finite sample is not taken for a series without spread.
-    const bool flat = std::fabs(c.variance()) < 1e-10;
+    const bool flat = std::fabs(c.variance()) < NO_SPREAD_VARIANCE;
     std::vector<double> a;
     bool undefined = false;
     if (flat) {
         a.assign(std::min<std::uint64_t>(n, maxlag), 0.0);
     } else {
-        const spectral::Autocovariance& acov = c.autocovariance();
-        const double r0 = n == 0 ? NaN : acov.at(0);
-        undefined = !std::isfinite(r0) || r0 == 0.0;
-        if (!undefined) {
-            const std::size_t lags = std::min<std::uint64_t>(maxlag, n - 1);
-            a.resize(lags);
-            for (std::size_t k = 0; k < lags; ++k) a[k] = acov.at(k + 1) / r0;
-        }
+        // acf_adjusted's lags 1 .. min(maxlag, n - 1), from the shared
+        // autocovariance; all NaN (lag 0 too) when acov_0 is 0 or not finite.
+        const std::vector<double> r = spectral::acf_from_acovf(c.autocovariance().prefix(maxlag), maxlag);
+        undefined = r.empty() || std::isnan(r[0]);
+        if (!undefined) a.assign(r.begin() + 1, r.end());
     }
     Values out(params.size());
     for (std::size_t i = 0; i < params.size(); ++i) {
         const std::uint64_t k = helpers::count_param(params[i], "maxlag");
         const Agg agg = Agg::parse(helpers::text_param(params[i], "f_agg"));
-        // Every aggregation of k >= 1 NaNs equals that of one NaN (ddof 0).
+        // Every aggregation of k >= 1 NaNs equals that of one NaN (ddof 0),
+        // so one stands for them all.
         static constexpr double ONE_NAN[1] = {NaN};
         const std::span<const double> data = undefined ? std::span<const double>(ONE_NAN, std::min<std::uint64_t>(k, 1))
                                                        : std::span<const double>(a).first(std::min<std::uint64_t>(a.size(), k));

@@ -92,6 +92,7 @@ const std::span<const Entry>* const FAMILIES[] = {
     &AGG_ENTRIES,
     &COUNT_ENTRIES,
     &PEAK_ENTRIES,
+    &QUANTILE_ENTRIES,
     &OTHER_ENTRIES,
     &ENTROPY_ENTRIES,
     &AUTOCORRELATION_ENTRIES,

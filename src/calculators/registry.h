@@ -46,7 +46,8 @@ Values shared_scalar(SeriesContext& context, ParamSets) {
 extern const std::span<const Entry> SIMPLE_ENTRIES;        // simple.cpp: statistics and locations
 extern const std::span<const Entry> AGG_ENTRIES;           // aggregations.cpp: __supports_f_agg
 extern const std::span<const Entry> COUNT_ENTRIES;         // counts.cpp: counts, reoccurrence, duplicates
-extern const std::span<const Entry> PEAK_ENTRIES;          // peaks.cpp: peaks, strikes, crossings, quantiles
+extern const std::span<const Entry> PEAK_ENTRIES;          // peaks.cpp: peaks, strikes, crossings, spread
+extern const std::span<const Entry> QUANTILE_ENTRIES;      // quantiles.cpp: quantiles, corridors, mass
 extern const std::span<const Entry> OTHER_ENTRIES;         // other.cpp: the remaining calculators
 extern const std::span<const Entry> AUTOCORRELATION_ENTRIES;  // autocorrelation.cpp
 extern const std::span<const Entry> ENTROPY_ENTRIES;          // entropy.cpp: entropies and complexity

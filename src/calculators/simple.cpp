@@ -1,5 +1,6 @@
 // Simple statistics and locations: the scalar calculators that summarise a
 // series by one moment, extreme, sum or position.
+#include <array>
 #include <cmath>
 
 #include "calculators/registry.h"
@@ -110,18 +111,26 @@ double variation_coefficient(SeriesContext& c) {
     return std::sqrt(c.variance()) / m;
 }
 
-// Bias-corrected sample skewness: NaN below three samples.
-double skewness(SeriesContext& c) {
-    const Series x = c.x();
-    const std::size_t n = x.size();
-    if (n < 3) return NaN;
-    const double m = c.mean();
-    double s2 = 0.0, s3 = 0.0;
+// The plain sums of d^2 and of d^Power (d d^2 for 3, d^2 d^2 for 4) over
+// the deviations d = x_i - m, in index order.
+template <int Power>
+std::array<double, 2> deviation_power_sums(Series x, double m) {
+    static_assert(Power == 3 || Power == 4);
+    double s2 = 0.0, sp = 0.0;
     for (double v : x) {
         const double d = v - m;
-        s2 += d * d;
-        s3 += d * (d * d);
+        const double d2 = d * d;
+        s2 += d2;
+        sp += Power == 3 ? d * d2 : d2 * d2;
     }
+    return {s2, sp};
+}
+
+// Bias-corrected sample skewness: NaN below three samples.
+double skewness(SeriesContext& c) {
+    const std::size_t n = c.size();
+    if (n < 3) return NaN;
+    const auto [s2, s3] = deviation_power_sums<3>(c.x(), c.mean());
     // No spread (a NaN s2 goes on).
     if (s2 == 0.0) return 0.0;
     const double nd = count(n);
@@ -130,17 +139,9 @@ double skewness(SeriesContext& c) {
 
 // Bias-corrected sample excess kurtosis: NaN below four samples.
 double kurtosis(SeriesContext& c) {
-    const Series x = c.x();
-    const std::size_t n = x.size();
+    const std::size_t n = c.size();
     if (n < 4) return NaN;
-    const double m = c.mean();
-    double s2 = 0.0, s4 = 0.0;
-    for (double v : x) {
-        const double d = v - m;
-        const double d2 = d * d;
-        s2 += d2;
-        s4 += d2 * d2;
-    }
+    const auto [s2, s4] = deviation_power_sums<4>(c.x(), c.mean());
     const double nd = count(n);
     const double a = (nd - 3.0) * (nd - 2.0);
     const double D = (a * s2) * s2;
@@ -148,7 +149,6 @@ double kurtosis(SeriesContext& c) {
     if (D == 0.0) return 0.0;
     return (s4 * (((nd + 1.0) * nd) * (nd - 1.0))) / D - ((nd - 1.0) * (3.0 * (nd - 1.0))) / a;
 }
-
 
 constexpr Entry TABLE[] = {
     {"abs_energy", shared_scalar<abs_energy>},

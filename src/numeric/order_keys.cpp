@@ -26,30 +26,29 @@ V FlipNegative(DU du, V u) {
     return hn::Xor(u, hn::ShiftRight<1>(sign));
 }
 
-void ToKeys(const double* x, double* out, std::size_t n) {
+// dst[i] = the lanes of src through `lanes` (as unsigned bits), whole
+// vectors at a time, and through `one` for the tail; dst may be src.
+template <class Lanes, class One>
+void MapBits(const double* src, double* dst, std::size_t n, Lanes lanes, One one) {
     const hn::ScalableTag<double> d;
     const hn::RebindToUnsigned<decltype(d)> du;
-    const auto rotation = hn::Set(du, TOTAL_ORDER_ROTATION);
     const std::size_t N = hn::Lanes(d);
     std::size_t i = 0;
-    for (; i + N <= n; i += N) {
-        const auto u = hn::BitCast(du, hn::LoadU(d, x + i));
-        hn::StoreU(hn::BitCast(d, hn::Sub(FlipNegative(du, u), rotation)), d, out + i);
-    }
-    for (; i < n; ++i) out[i] = std::bit_cast<double>(total_order_key(x[i]));
+    for (; i + N <= n; i += N) hn::StoreU(hn::BitCast(d, lanes(du, hn::BitCast(du, hn::LoadU(d, src + i)))), d, dst + i);
+    for (; i < n; ++i) dst[i] = one(src[i]);
+}
+
+void ToKeys(const double* x, double* out, std::size_t n) {
+    MapBits(
+        x, out, n,
+        [](auto du, auto u) HWY_ATTR { return hn::Sub(FlipNegative(du, u), hn::Set(du, TOTAL_ORDER_ROTATION)); },
+        [](double v) { return std::bit_cast<double>(total_order_key(v)); });
 }
 
 void FromKeys(double* p, std::size_t n) {
-    const hn::ScalableTag<double> d;
-    const hn::RebindToUnsigned<decltype(d)> du;
-    const auto rotation = hn::Set(du, TOTAL_ORDER_ROTATION);
-    const std::size_t N = hn::Lanes(d);
-    std::size_t i = 0;
-    for (; i + N <= n; i += N) {
-        const auto u = hn::Add(hn::BitCast(du, hn::LoadU(d, p + i)), rotation);
-        hn::StoreU(hn::BitCast(d, FlipNegative(du, u)), d, p + i);
-    }
-    for (; i < n; ++i) p[i] = from_total_order_key(std::bit_cast<std::int64_t>(p[i]));
+    MapBits(
+        p, p, n, [](auto du, auto u) HWY_ATTR { return FlipNegative(du, hn::Add(u, hn::Set(du, TOTAL_ORDER_ROTATION))); },
+        [](double k) { return from_total_order_key(std::bit_cast<std::int64_t>(k)); });
 }
 
 }  // namespace HWY_NAMESPACE

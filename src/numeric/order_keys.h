@@ -1,5 +1,5 @@
 // The total-order keys of stats::total_order_key over whole arrays, in SIMD
-// lanes (internal to stats.cpp). A key is held in a double's storage, so
+// lanes (internal to order_stats.cpp). A key is held in a double's storage, so
 // the arrays stay arrays of doubles.
 #pragma once
 

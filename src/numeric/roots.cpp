@@ -13,7 +13,6 @@ namespace regression {
 
 namespace {
 
-constexpr double TWO_PI = 6.283185307179586;
 constexpr int MAX_SWEEPS = 500;
 // A sweep whose largest step is below this ends the iteration.
 constexpr double CONVERGED = 1e-15;
@@ -83,7 +82,7 @@ std::vector<std::complex<double>> poly_roots(std::span<const double> c) {
     const double radius = 0.5 * (1.0 + a);
     std::vector<C> z(deg);
     for (std::size_t k = 0; k < deg; ++k) {
-        const double theta = (static_cast<double>(k) * TWO_PI) / static_cast<double>(deg) + 0.4;
+        const double theta = (static_cast<double>(k) * numeric::TWO_PI) / static_cast<double>(deg) + 0.4;
         z[k] = {radius * std::cos(theta), radius * std::sin(theta)};
     }
 

@@ -361,7 +361,7 @@ const Window& hann(std::size_t nperseg) {
         } else {
             const double len = static_cast<double>(nperseg);
             for (std::size_t i = 0; i < nperseg; ++i)
-                win.w[i] = 0.5 - std::cos((static_cast<double>(i) * 6.283185307179586) / len) * 0.5;
+                win.w[i] = 0.5 - std::cos((static_cast<double>(i) * numeric::TWO_PI) / len) * 0.5;
         }
         double squares = -0.0;
         for (double v : win.w) squares += v * v;
