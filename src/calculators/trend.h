@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "helpers/params.h"
-#include "numeric/stats.h"
+#include "numeric/linregress.h"
 
 namespace calculators {
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "numeric/constants.h"
+#include "numeric/interrupt.h"
 #include "numeric/order_windows.h"
 #include "numeric/to_count.h"
 
@@ -286,7 +287,12 @@ std::vector<double> cwt_peak_counts(Series x, std::span<const std::uint64_t> ns)
     // and fed to every search that reaches it; only one row is held.
     std::vector<double> row;
     std::vector<std::uint64_t> cols;
+    // The rows can take minutes in all: a stop request ends the search
+    // between two rows (a row costs at least len; the counts are then
+    // discarded).
+    interrupt::Stride stride(std::uint64_t{1} << 16);
     for (std::uint64_t r = searched.back(); r-- > 0;) {
+        if (stride(len)) return out;
         const double w = static_cast<double>(r + 1);
         row = ricker_row(x, w);
         relative_maxima(row, cols);
