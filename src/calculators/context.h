@@ -17,14 +17,24 @@
 #include <span>
 #include <vector>
 
+#include "calculators/template_matches.h"
+#include "helpers/params.h"
 #include "helpers/series.h"
 #include "numeric/spectral.h"
 
 namespace calculators {
 
+struct Entry;
+
+// One item of the batch row a context serves: its calculator and sets.
+struct RowItem {
+    const Entry* calculator;
+    std::span<const Params> params;
+};
+
 class SeriesContext {
 public:
-    explicit SeriesContext(std::span<const double> x) : x_(x) {}
+    explicit SeriesContext(std::span<const double> x, std::span<const RowItem> row = {}) : x_(x), row_(row) {}
     SeriesContext(const SeriesContext&) = delete;
     SeriesContext& operator=(const SeriesContext&) = delete;
 
@@ -60,6 +70,12 @@ public:
     // spectral::welch_psd of the series.
     std::span<const double> welch();
 
+    // The items of the batch row (none for a lone call): a family whose
+    // items share one computation makes it, on first use, for all of them.
+    std::span<const RowItem> row() const { return row_; }
+    // The template matches of the approximate and sample entropies.
+    TemplateMatchSlot& template_matches() { return template_matches_; }
+
 private:
     // The slot's value, made by make() on first use.
     template <class T, class Make>
@@ -75,6 +91,8 @@ private:
     std::optional<spectral::Spectrum> rfft_;
     std::optional<spectral::Autocovariance> autocovariance_;
     std::optional<std::vector<double>> welch_;
+    std::span<const RowItem> row_;
+    TemplateMatchSlot template_matches_;
 };
 
 }  // namespace calculators
