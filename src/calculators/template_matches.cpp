@@ -34,8 +34,8 @@ constexpr std::size_t PAD = 160;
 // A level above every tolerance: a window holding it matches nothing.
 constexpr std::int8_t NEVER = 127;
 // Diagonals whose matches are added up in registers before they reach the
-// per-template counts (a byte each, so at most 127).
-constexpr std::size_t BLOCK = 16;
+// per-template counts (in half a byte each, so at most 15).
+constexpr std::size_t BLOCK = 15;
 constexpr std::size_t LEAD = 64;  // at least BLOCK
 
 // Per-template counts: a byte per template, emptied into the totals before
@@ -90,6 +90,10 @@ struct State {
     std::int8_t* level_row(std::size_t r) { return levels.data() + r * stride + LEAD; }
     std::int8_t* window_row(std::size_t r) { return windows.data() + r * stride + LEAD; }
     std::vector<std::vector<std::int8_t>> powers;  // powers[i]: window levels of width 2^(i+1), one row
+    // The per-template streams of one length, and counts no stream reads.
+    std::vector<std::int8_t> stream_levels;
+    std::vector<std::uint8_t*> stream_counts;
+    std::vector<std::uint8_t> scrap;
 };
 
 }  // namespace calculators::sweep
@@ -129,10 +133,68 @@ void Levels(const double* x, std::size_t d, std::size_t len, const sweep::Group&
     out[len] = sweep::NEVER;
 }
 #else
+#if HWY_TARGET == HWY_AVX2
+// Levels of a group of T tolerances, 32 positions a step. The high words
+// come in the lane order of _mm256_shuffle_ps (p0 p1 p4 p5 | p2 p3 p6 p7 of
+// each 8), which the packing to bytes keeps until two shuffles at the end
+// put the 32 bytes in position order.
+template <std::size_t T>
+void LevelsAvx2(const double* x, std::size_t d, std::size_t len, const sweep::Group& g, std::int8_t* out) {
+    const __m256i table = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(g.keys.data()));
+    const __m256i magnitude = _mm256_set1_epi32(0x7FFFFFFF);
+    const __m256i dwords = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    const __m256i bytes = _mm256_setr_epi8(0, 1, 4, 5, 2, 3, 6, 7, 8, 9, 12, 13, 10, 11, 14, 15,  //
+                                           0, 1, 4, 5, 2, 3, 6, 7, 8, 9, 12, 13, 10, 11, 14, 15);
+    __m256i keys[T];
+    __m256d tols[T];
+    for (std::size_t j = 0; j < T; ++j) {
+        keys[j] = _mm256_set1_epi32(g.keys[j]);
+        tols[j] = _mm256_set1_pd(g.tols[j]);
+    }
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    // The levels of 4 distances on the doubles, as 64-bit lanes.
+    auto exact = [&](__m256d diff) {
+        const __m256d dist = _mm256_andnot_pd(sign, diff);
+        __m256i level = _mm256_setzero_si256();
+        for (std::size_t j = 0; j < T; ++j)
+            level = _mm256_sub_epi64(level, _mm256_castpd_si256(_mm256_cmp_pd(dist, tols[j], _CMP_NLE_UQ)));
+        return _mm256_castsi256_ps(level);
+    };
+    for (std::size_t s = 0; s < len; s += 32) {
+        __m256i level[4];
+        __m256d diff[8];
+        __m256i tie = _mm256_setzero_si256();
+        for (std::size_t b = 0; b < 4; ++b) {
+            const double* at = x + s + 8 * b;
+            diff[2 * b] = _mm256_sub_pd(_mm256_loadu_pd(at), _mm256_loadu_pd(at + d));
+            diff[2 * b + 1] = _mm256_sub_pd(_mm256_loadu_pd(at + 4), _mm256_loadu_pd(at + d + 4));
+            const __m256i high = _mm256_and_si256(
+                _mm256_castps_si256(_mm256_shuffle_ps(_mm256_castpd_ps(diff[2 * b]), _mm256_castpd_ps(diff[2 * b + 1]), 0xDD)),
+                magnitude);
+            __m256i l = _mm256_setzero_si256();
+#pragma GCC unroll 16
+            for (std::size_t j = 0; j < T; ++j) l = _mm256_sub_epi32(l, _mm256_cmpgt_epi32(high, keys[j]));
+            tie = _mm256_or_si256(tie, _mm256_cmpeq_epi32(high, _mm256_permutevar8x32_epi32(table, l)));
+            level[b] = l;
+        }
+        if (HWY_UNLIKELY(!_mm256_testz_si256(tie, tie)))
+            for (std::size_t b = 0; b < 4; ++b)
+                level[b] = _mm256_castps_si256(_mm256_shuffle_ps(exact(diff[2 * b]), exact(diff[2 * b + 1]), 0x88));
+        __m256i packed = _mm256_packs_epi16(_mm256_packs_epi32(level[0], level[1]), _mm256_packs_epi32(level[2], level[3]));
+        packed = _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(packed, dwords), bytes);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + s), packed);
+    }
+    std::fill_n(out + len, 32, sweep::NEVER);
+}
+#endif
+
 // Levels of a group of T tolerances (T = 0: as many as the group has), the
 // tolerances' keys held in registers when T is fixed.
 template <std::size_t T>
 void LevelsOf(const double* x, std::size_t d, std::size_t len, const sweep::Group& g, std::int8_t* out) {
+#if HWY_TARGET == HWY_AVX2
+    if constexpr (T != 0) return LevelsAvx2<T>(x, d, len, g, out);
+#endif
     const hn::ScalableTag<double> dd;
     const hn::RebindToSigned<decltype(dd)> di;
     const hn::Repartition<std::int32_t, decltype(dd)> d32;
@@ -197,28 +259,80 @@ void MaxShifted(const std::int8_t* a, std::size_t shift, std::size_t count, std:
     std::fill_n(out + count, N, sweep::NEVER);
 }
 
-// Adds to the per-template counts the matches of the rows of one block,
-// row r the window levels of diagonal first + r: one to the counts of
-// templates s and s + first + r for each s with row[s] <= level. Each row
-// is NEVER from its own count to count0 + N and for LEAD bytes before it.
-void AddMatches(sweep::State& st, std::size_t rows, std::size_t count0, std::int8_t level, std::size_t first,
-                std::uint8_t* counts) {
-    const hn::ScalableTag<std::int8_t> d;
-    const hn::RebindToUnsigned<decltype(d)> du;
+// Adds to the per-template counts of 2P streams (levels[i], counts[i]) the
+// matches of the rows of one block, row r the window levels of diagonal
+// first + r: one to the counts of templates s and s + first + r for each s
+// with row[s] <= level. Each row is NEVER from its own count to count0 + N
+// and for LEAD bytes before it. A table lookup turns a row's level into the
+// match bits of two streams, one a half byte, so that one addition counts
+// for both.
+template <std::size_t P>
+void AddMatchesOf(sweep::State& st, std::size_t rows, std::size_t count0, std::size_t first,
+                  const std::int8_t* levels, std::uint8_t* const* counts) {
+    const hn::ScalableTag<std::uint8_t> d;
     const std::size_t N = hn::Lanes(d);
-    const auto above = hn::Set(d, static_cast<std::int8_t>(level + 1));
-    auto matches = [&](const std::int8_t* at) { return hn::BitCast(du, hn::VecFromMask(d, hn::Lt(hn::LoadU(d, at), above))); };
-    // The left template of each pair: s on every row.
-    for (std::size_t s = 0; s < count0; s += N) {
-        auto sum = hn::Zero(du);
-        for (std::size_t r = 0; r < rows; ++r) sum = hn::Sub(sum, matches(st.window_row(r) + s));  // a match is -1
-        hn::StoreU(hn::Add(hn::LoadU(du, counts + s), sum), du, counts + s);
+    decltype(hn::Zero(d)) tables[P];
+    for (std::size_t i = 0; i < P; ++i) {
+        HWY_ALIGN std::uint8_t table[hn::MaxLanes(d)] = {};
+        // Levels are below 16; NEVER looks up entry 15, which no stream matches.
+        for (int w = 0; w < 15; ++w)
+            table[w] = static_cast<std::uint8_t>((w <= levels[2 * i] ? 1 : 0) | (w <= levels[2 * i + 1] ? 16 : 0));
+        for (std::size_t b = 16; b < N; b += 16) std::copy_n(table, 16, table + b);
+        tables[i] = hn::Load(d, table);
     }
+    const auto low = hn::Set(d, 0x0F);
+    auto add = [&](std::size_t at, std::size_t offset) {  // rows read at `at - r`, counts at `at + offset`
+        decltype(hn::Zero(d)) sums[P];
+        for (std::size_t i = 0; i < P; ++i) sums[i] = hn::Zero(d);
+        for (std::size_t r = 0; r < rows; ++r) {
+            const auto w = hn::LoadU(d, reinterpret_cast<const std::uint8_t*>(st.window_row(r)) + at - r * (offset != 0));
+#pragma GCC unroll 4
+            for (std::size_t i = 0; i < P; ++i) sums[i] = hn::Add(sums[i], hn::TableLookupBytes(tables[i], w));
+        }
+        for (std::size_t i = 0; i < P; ++i) {
+            std::uint8_t* a = counts[2 * i] + at + offset;
+            std::uint8_t* b = counts[2 * i + 1] + at + offset;
+            hn::StoreU(hn::Add(hn::LoadU(d, a), hn::And(sums[i], low)), d, a);
+            hn::StoreU(hn::Add(hn::LoadU(d, b), hn::And(hn::ShiftRight<4>(sums[i]), low)), d, b);
+        }
+    };
+    // The left template of each pair: s on every row.
+    for (std::size_t s = 0; s < count0; s += N) add(s, 0);
     // The right one: template q pairs with q - first - r on row r.
-    for (std::size_t q = first; q < first + count0; q += N) {
-        auto sum = hn::Zero(du);
-        for (std::size_t r = 0; r < rows; ++r) sum = hn::Sub(sum, matches(st.window_row(r) + (q - first) - r));
-        hn::StoreU(hn::Add(hn::LoadU(du, counts + q), sum), du, counts + q);
+    for (std::size_t s = 0; s < count0; s += N) add(s, first);
+}
+
+// The same for any number of streams; an odd one out is paired with a
+// stream that matches nothing, counted in scrap.
+void AddMatches(sweep::State& st, std::size_t rows, std::size_t count0, std::size_t first,
+                std::span<const std::int8_t> levels, std::span<std::uint8_t* const> counts) {
+#if HWY_TARGET == HWY_SCALAR
+    for (std::size_t i = 0; i < levels.size(); ++i)
+        for (std::size_t r = 0; r < rows; ++r) {
+            const std::int8_t* w = st.window_row(r);
+            for (std::size_t s = 0; s + r < count0; ++s) {
+                const bool match = w[s] <= levels[i];
+                counts[i][s] += match;
+                counts[i][s + first + r] += match;
+            }
+        }
+    return;
+#endif
+    constexpr std::size_t MAX = 8;
+    std::int8_t lv[MAX];
+    std::uint8_t* cs[MAX];
+    for (std::size_t from = 0; from < levels.size(); from += MAX) {
+        const std::size_t m = std::min(MAX, levels.size() - from);
+        for (std::size_t i = 0; i < MAX; ++i) {
+            lv[i] = i < m ? levels[from + i] : -1;
+            cs[i] = i < m ? counts[from + i] : st.scrap.data();
+        }
+        switch ((m + 1) / 2) {
+            case 1: AddMatchesOf<1>(st, rows, count0, first, lv, cs); break;
+            case 2: AddMatchesOf<2>(st, rows, count0, first, lv, cs); break;
+            case 3: AddMatchesOf<3>(st, rows, count0, first, lv, cs); break;
+            default: AddMatchesOf<4>(st, rows, count0, first, lv, cs); break;
+        }
     }
 }
 
@@ -266,13 +380,17 @@ void SweepDiagonals(sweep::State& st, std::size_t begin, std::size_t end) {
                     for (auto s = stream; s != g.streams.end() && s->length == k; ++s)
                         if (!s->per_template) s->pairs += CountMatches(w, count, static_cast<std::int8_t>(s->level));
                 }
+                st.stream_levels.clear();
+                st.stream_counts.clear();
                 for (; stream != g.streams.end() && stream->length == k; ++stream) {
                     if (!stream->per_template) continue;
                     sweep::Counters& c = st.counters[stream->counters];
                     if (c.adds + 2 * sweep::BLOCK > sweep::Counters::LIMIT) c.flush();
                     c.adds += 2 * sweep::BLOCK;
-                    AddMatches(st, rows, count0, static_cast<std::int8_t>(stream->level), first, c.bytes.data());
+                    st.stream_levels.push_back(static_cast<std::int8_t>(stream->level));
+                    st.stream_counts.push_back(c.bytes.data());
                 }
+                AddMatches(st, rows, count0, first, st.stream_levels, st.stream_counts);
             }
         }
     }
@@ -356,6 +474,7 @@ std::vector<MatchCounts> count_template_matches(std::span<const double> x, std::
         st.stride = sweep::LEAD + n + sweep::PAD;
         st.levels.assign(sweep::BLOCK * st.stride, sweep::NEVER);
         st.windows.assign(sweep::BLOCK * st.stride, sweep::NEVER);
+        st.scrap.assign(n + sweep::PAD, 0);
         st.powers.assign(static_cast<std::size_t>(std::bit_width(kmax)) - 1, std::vector<std::int8_t>(n + sweep::PAD, 0));
         const auto step = HWY_DYNAMIC_DISPATCH(SweepDiagonals);
         for (std::size_t d = 1; d + kmin <= n;) {
