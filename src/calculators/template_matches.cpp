@@ -37,6 +37,8 @@ constexpr std::int8_t NEVER = 127;
 // per-template counts (in half a byte each, so at most 15).
 constexpr std::size_t BLOCK = 15;
 constexpr std::size_t LEAD = 64;  // at least BLOCK
+// Lengths whose window rows a block keeps at once.
+constexpr std::size_t SLOTS = 4;
 
 // Per-template counts: a byte per template, emptied into the totals before
 // it can overflow (a template gains at most two partners a diagonal).
@@ -88,7 +90,9 @@ struct State {
     std::size_t stride = 0;
     std::vector<std::int8_t> levels, windows;
     std::int8_t* level_row(std::size_t r) { return levels.data() + r * stride + LEAD; }
-    std::int8_t* window_row(std::size_t r) { return windows.data() + r * stride + LEAD; }
+    std::int8_t* window_row(std::size_t slot, std::size_t r) {
+        return windows.data() + (slot * BLOCK + r) * stride + LEAD;
+    }
     std::vector<std::vector<std::int8_t>> powers;  // powers[i]: window levels of width 2^(i+1), one row
     // The per-template streams of one length, and counts no stream reads.
     std::vector<std::int8_t> stream_levels;
@@ -250,13 +254,21 @@ void Levels(const double* x, std::size_t d, std::size_t len, const sweep::Group&
 }
 #endif
 
+// NEVER over [at, at + bytes), in whole vectors (so possibly a vector
+// further).
+HWY_INLINE void FillNever(std::int8_t* at, std::size_t bytes) {
+    const hn::ScalableTag<std::int8_t> d;
+    const auto never = hn::Set(d, sweep::NEVER);
+    for (std::size_t i = 0; i < bytes; i += hn::Lanes(d)) hn::StoreU(never, d, at + i);
+}
+
 // out[s] = max(a[s], a[s + shift]) for s in [0, count); NEVER after.
 void MaxShifted(const std::int8_t* a, std::size_t shift, std::size_t count, std::int8_t* out) {
     const hn::ScalableTag<std::int8_t> d;
     const std::size_t N = hn::Lanes(d);
     for (std::size_t s = 0; s < count; s += N)
         hn::StoreU(hn::Max(hn::LoadU(d, a + s), hn::LoadU(d, a + s + shift)), d, out + s);
-    std::fill_n(out + count, N, sweep::NEVER);
+    FillNever(out + count, N);
 }
 
 // Adds to the per-template counts of 2P streams (levels[i], counts[i]) the
@@ -267,7 +279,7 @@ void MaxShifted(const std::int8_t* a, std::size_t shift, std::size_t count, std:
 // match bits of two streams, one a half byte, so that one addition counts
 // for both.
 template <std::size_t P>
-void AddMatchesOf(sweep::State& st, std::size_t rows, std::size_t count0, std::size_t first,
+void AddMatchesOf(sweep::State& st, std::size_t slot, std::size_t rows, std::size_t count0, std::size_t first,
                   const std::int8_t* levels, std::uint8_t* const* counts) {
     const hn::ScalableTag<std::uint8_t> d;
     const std::size_t N = hn::Lanes(d);
@@ -285,7 +297,7 @@ void AddMatchesOf(sweep::State& st, std::size_t rows, std::size_t count0, std::s
         decltype(hn::Zero(d)) sums[P];
         for (std::size_t i = 0; i < P; ++i) sums[i] = hn::Zero(d);
         for (std::size_t r = 0; r < rows; ++r) {
-            const auto w = hn::LoadU(d, reinterpret_cast<const std::uint8_t*>(st.window_row(r)) + at - r * (offset != 0));
+            const auto w = hn::LoadU(d, reinterpret_cast<const std::uint8_t*>(st.window_row(slot, r)) + at - r * (offset != 0));
 #pragma GCC unroll 4
             for (std::size_t i = 0; i < P; ++i) sums[i] = hn::Add(sums[i], hn::TableLookupBytes(tables[i], w));
         }
@@ -304,12 +316,12 @@ void AddMatchesOf(sweep::State& st, std::size_t rows, std::size_t count0, std::s
 
 // The same for any number of streams; an odd one out is paired with a
 // stream that matches nothing, counted in scrap.
-void AddMatches(sweep::State& st, std::size_t rows, std::size_t count0, std::size_t first,
+void AddMatches(sweep::State& st, std::size_t slot, std::size_t rows, std::size_t count0, std::size_t first,
                 std::span<const std::int8_t> levels, std::span<std::uint8_t* const> counts) {
 #if HWY_TARGET == HWY_SCALAR
     for (std::size_t i = 0; i < levels.size(); ++i)
         for (std::size_t r = 0; r < rows; ++r) {
-            const std::int8_t* w = st.window_row(r);
+            const std::int8_t* w = st.window_row(slot, r);
             for (std::size_t s = 0; s + r < count0; ++s) {
                 const bool match = w[s] <= levels[i];
                 counts[i][s] += match;
@@ -328,10 +340,10 @@ void AddMatches(sweep::State& st, std::size_t rows, std::size_t count0, std::siz
             cs[i] = i < m ? counts[from + i] : st.scrap.data();
         }
         switch ((m + 1) / 2) {
-            case 1: AddMatchesOf<1>(st, rows, count0, first, lv, cs); break;
-            case 2: AddMatchesOf<2>(st, rows, count0, first, lv, cs); break;
-            case 3: AddMatchesOf<3>(st, rows, count0, first, lv, cs); break;
-            default: AddMatchesOf<4>(st, rows, count0, first, lv, cs); break;
+            case 1: AddMatchesOf<1>(st, slot, rows, count0, first, lv, cs); break;
+            case 2: AddMatchesOf<2>(st, slot, rows, count0, first, lv, cs); break;
+            case 3: AddMatchesOf<3>(st, slot, rows, count0, first, lv, cs); break;
+            default: AddMatchesOf<4>(st, slot, rows, count0, first, lv, cs); break;
         }
     }
 }
@@ -355,42 +367,67 @@ void SweepDiagonals(sweep::State& st, std::size_t begin, std::size_t end) {
             if (g.lengths.front() > n - first) continue;
             for (std::size_t r = 0; r < rows; ++r) Levels(st.x.data(), first + r, n - first - r, g, st.level_row(r));
             auto stream = g.streams.begin();
-            for (const std::size_t k : g.lengths) {
-                if (k > n - first) break;
-                const std::size_t count0 = n - first - k + 1;  // templates on the block's first diagonal
-                const std::size_t j = static_cast<std::size_t>(std::bit_width(k)) - 1, p = std::size_t{1} << j;
+            for (std::size_t from = 0; from < g.lengths.size() && g.lengths[from] <= n - first; from += sweep::SLOTS) {
+                // The lengths of this batch that fit on the block's first diagonal.
+                std::size_t slots = 0;
+                while (slots < sweep::SLOTS && from + slots < g.lengths.size() && g.lengths[from + slots] <= n - first)
+                    ++slots;
                 for (std::size_t r = 0; r < rows; ++r) {
-                    std::int8_t* w = st.window_row(r);
                     const std::size_t len = n - first - r;
-                    if (k > len) {
-                        std::fill_n(w, count0 + N, sweep::NEVER);
-                        continue;
+                    // Window levels of width 2^i by doubling (a power that is
+                    // itself a length is made in that length's row), then of
+                    // k from two overlapping ones.
+                    const std::int8_t* power[64];
+                    power[0] = st.level_row(r);
+                    std::size_t built = 0;
+                    for (std::size_t slot = 0; slot < slots; ++slot) {
+                        const std::size_t k = g.lengths[from + slot], count0 = n - first - k + 1;
+                        std::int8_t* w = st.window_row(slot, r);
+                        if (k > len) {
+                            FillNever(w, count0 + N);
+                            continue;
+                        }
+                        const std::size_t count = len - k + 1;
+                        const std::size_t j = static_cast<std::size_t>(std::bit_width(k)) - 1, p = std::size_t{1} << j;
+                        for (; built + 1 < j; ++built) {
+                            const std::size_t half = std::size_t{1} << built;
+                            MaxShifted(power[built], half, len - 2 * half + 1, st.powers[built].data());
+                            power[built + 1] = st.powers[built].data();
+                        }
+                        if (built < j) {  // built + 1 == j: the last doubling
+                            const std::size_t half = p / 2;
+                            if (k == p) {
+                                MaxShifted(power[built], half, count, w);
+                                power[j] = w;
+                            } else {
+                                MaxShifted(power[built], half, len - p + 1, st.powers[built].data());
+                                power[j] = st.powers[built].data();
+                            }
+                            built = j;
+                        }
+                        if (k != p || j == 0) MaxShifted(power[j], k - p, count, w);
+                        FillNever(w + count, count0 - count + N);
                     }
-                    const std::size_t count = len - k + 1;
-                    // Window levels of width 2^j by doubling, then of k from
-                    // two overlapping ones.
-                    const std::int8_t* src = st.level_row(r);
-                    for (std::size_t i = 0; i < j; ++i) {
-                        const std::size_t half = std::size_t{1} << i;
-                        MaxShifted(src, half, len - 2 * half + 1, st.powers[i].data());
-                        src = st.powers[i].data();
+                }
+                for (std::size_t slot = 0; slot < slots; ++slot) {
+                    const std::size_t k = g.lengths[from + slot], count0 = n - first - k + 1;
+                    st.stream_levels.clear();
+                    st.stream_counts.clear();
+                    for (; stream != g.streams.end() && stream->length == k; ++stream) {
+                        const auto level = static_cast<std::int8_t>(stream->level);
+                        if (!stream->per_template) {
+                            for (std::size_t r = 0; r < rows && k + r <= n - first; ++r)
+                                stream->pairs += CountMatches(st.window_row(slot, r), n - first - r - k + 1, level);
+                            continue;
+                        }
+                        sweep::Counters& c = st.counters[stream->counters];
+                        if (c.adds + 2 * sweep::BLOCK > sweep::Counters::LIMIT) c.flush();
+                        c.adds += 2 * sweep::BLOCK;
+                        st.stream_levels.push_back(level);
+                        st.stream_counts.push_back(c.bytes.data());
                     }
-                    MaxShifted(src, k - p, count, w);
-                    std::fill_n(w + count, count0 - count + N, sweep::NEVER);
-                    for (auto s = stream; s != g.streams.end() && s->length == k; ++s)
-                        if (!s->per_template) s->pairs += CountMatches(w, count, static_cast<std::int8_t>(s->level));
+                    AddMatches(st, slot, rows, count0, first, st.stream_levels, st.stream_counts);
                 }
-                st.stream_levels.clear();
-                st.stream_counts.clear();
-                for (; stream != g.streams.end() && stream->length == k; ++stream) {
-                    if (!stream->per_template) continue;
-                    sweep::Counters& c = st.counters[stream->counters];
-                    if (c.adds + 2 * sweep::BLOCK > sweep::Counters::LIMIT) c.flush();
-                    c.adds += 2 * sweep::BLOCK;
-                    st.stream_levels.push_back(static_cast<std::int8_t>(stream->level));
-                    st.stream_counts.push_back(c.bytes.data());
-                }
-                AddMatches(st, rows, count0, first, st.stream_levels, st.stream_counts);
             }
         }
     }
@@ -473,7 +510,7 @@ std::vector<MatchCounts> count_template_matches(std::span<const double> x, std::
     if (!st.groups.empty() && n >= 2) {
         st.stride = sweep::LEAD + n + sweep::PAD;
         st.levels.assign(sweep::BLOCK * st.stride, sweep::NEVER);
-        st.windows.assign(sweep::BLOCK * st.stride, sweep::NEVER);
+        st.windows.assign(sweep::SLOTS * sweep::BLOCK * st.stride, sweep::NEVER);
         st.scrap.assign(n + sweep::PAD, 0);
         st.powers.assign(static_cast<std::size_t>(std::bit_width(kmax)) - 1, std::vector<std::int8_t>(n + sweep::PAD, 0));
         const auto step = HWY_DYNAMIC_DISPATCH(SweepDiagonals);
