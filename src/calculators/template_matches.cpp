@@ -5,9 +5,10 @@
 // the j-th tolerance when the largest level in it is at most j, so windows
 // are maxima of bytes (doubling widths, any k from two overlapping ones),
 // and each (tolerance, length) turns its window levels into a bitset of
-// matches. Per-template counts live in bit-sliced counters; a pair total is a
-// popcount. Only integers are summed, so no order of a floating-point sum is
-// at stake.
+// matches. Per-template counts live in bytes, the matches of a block of
+// diagonals added up in registers first; a pair total is half the sum of
+// its per-template counts. Only integers are summed, so no order of a
+// floating-point sum is at stake.
 //
 // The level is found on the high 32 bits of each distance, which order
 // non-negative doubles as the doubles themselves do except where a distance
@@ -60,12 +61,10 @@ struct Counters {
 };
 
 // One count the sweep makes: matches where a window's level is at most
-// `level`, for templates of `length`.
+// `level`, for templates of `length`, per template.
 struct Stream {
     std::size_t level, length;
-    bool per_template;
-    std::size_t counters;  // index in State::counters, when per_template
-    std::uint64_t pairs = 0;
+    std::size_t counters;  // index in State::counters
 };
 
 // Tolerances that share one level byte.
@@ -348,16 +347,6 @@ void AddMatches(sweep::State& st, std::size_t slot, std::size_t rows, std::size_
     }
 }
 
-// The number of s in [0, count) with w[s] <= level (w holds NEVER past count).
-std::uint64_t CountMatches(const std::int8_t* w, std::size_t count, std::int8_t level) {
-    const hn::ScalableTag<std::int8_t> d;
-    const std::size_t N = hn::Lanes(d);
-    const auto above = hn::Set(d, static_cast<std::int8_t>(level + 1));
-    std::uint64_t total = 0;
-    for (std::size_t s = 0; s < count; s += N) total += hn::CountTrue(d, hn::Lt(hn::LoadU(d, w + s), above));
-    return total;
-}
-
 // The diagonals [begin, end): diagonal d pairs template s with s + d.
 void SweepDiagonals(sweep::State& st, std::size_t begin, std::size_t end) {
     const std::size_t n = st.n, N = hn::Lanes(hn::ScalableTag<std::int8_t>());
@@ -415,11 +404,6 @@ void SweepDiagonals(sweep::State& st, std::size_t begin, std::size_t end) {
                     st.stream_counts.clear();
                     for (; stream != g.streams.end() && stream->length == k; ++stream) {
                         const auto level = static_cast<std::int8_t>(stream->level);
-                        if (!stream->per_template) {
-                            for (std::size_t r = 0; r < rows && k + r <= n - first; ++r)
-                                stream->pairs += CountMatches(st.window_row(slot, r), n - first - r - k + 1, level);
-                            continue;
-                        }
                         sweep::Counters& c = st.counters[stream->counters];
                         if (c.adds + 2 * sweep::BLOCK > sweep::Counters::LIMIT) c.flush();
                         c.adds += 2 * sweep::BLOCK;
@@ -486,11 +470,10 @@ std::vector<MatchCounts> count_template_matches(std::span<const double> x, std::
         if (new_tol && (st.groups.empty() || st.groups.back().tols.size() == group_size)) st.groups.emplace_back();
         sweep::Group& g = st.groups.back();
         if (new_tol) g.tols.push_back(k.tol);
-        sweep::Stream s{g.tols.size() - 1, k.length, k.per_template, 0};
-        if (k.per_template) {
-            s.counters = st.counters.size();
-            st.counters.emplace_back(n);
-        }
+        // A pair total is counted per template too: it fills the other half
+        // of a table lookup that would otherwise count nothing.
+        sweep::Stream s{g.tols.size() - 1, k.length, st.counters.size()};
+        st.counters.emplace_back(n);
         g.streams.push_back(s);
         group_of[u] = st.groups.size() - 1;
         kmin = std::min(kmin, k.length);
@@ -530,17 +513,13 @@ std::vector<MatchCounts> count_template_matches(std::span<const double> x, std::
         const sweep::Stream& s = *std::find_if(g.streams.begin(), g.streams.end(), [&](const sweep::Stream& s) {
             return s.level == level && s.length == unique[u].length;
         });
-        if (s.per_template) {
-            sweep::Counters& c = st.counters[s.counters];
-            c.flush();
-            c.total.resize(n - s.length + 1);
-            made[u].per_template = std::move(c.total);
-            std::uint64_t total = 0;
-            for (std::uint64_t v : made[u].per_template) total += v;
-            made[u].pairs = total / 2;  // each pair was counted at both its templates
-        } else {
-            made[u].pairs = s.pairs;
-        }
+        sweep::Counters& c = st.counters[s.counters];
+        c.flush();
+        c.total.resize(n - s.length + 1);
+        std::uint64_t total = 0;
+        for (std::uint64_t v : c.total) total += v;
+        made[u].pairs = total / 2;  // each pair was counted at both its templates
+        if (unique[u].per_template) made[u].per_template = std::move(c.total);
     }
     for (std::size_t r = 0; r < requests.size(); ++r) {
         const MatchRequest& q = requests[r];
