@@ -55,9 +55,17 @@ struct Counters {
         adds = 0;
     }
 
+    // The counts of templates [0, m).
+    std::vector<std::uint64_t> counts(std::size_t m) {
+        flush();
+        return std::vector<std::uint64_t>(total.begin(), total.begin() + static_cast<std::ptrdiff_t>(m));
+    }
+
     std::size_t adds = 0;
     std::vector<std::uint8_t> bytes;
-    std::vector<std::uint64_t> total;
+    // A template has fewer than n partners: 32 bits hold them for any
+    // series this quadratic sweep could finish (2^32 samples are 2^63 pairs).
+    std::vector<std::uint32_t> total;
 };
 
 // One count the sweep makes: matches where a window's level is at most
@@ -514,12 +522,11 @@ std::vector<MatchCounts> count_template_matches(std::span<const double> x, std::
             return s.level == level && s.length == unique[u].length;
         });
         sweep::Counters& c = st.counters[s.counters];
-        c.flush();
-        c.total.resize(n - s.length + 1);
+        std::vector<std::uint64_t> counts = c.counts(n - s.length + 1);
         std::uint64_t total = 0;
-        for (std::uint64_t v : c.total) total += v;
+        for (std::uint64_t v : counts) total += v;
         made[u].pairs = total / 2;  // each pair was counted at both its templates
-        if (unique[u].per_template) made[u].per_template = std::move(c.total);
+        if (unique[u].per_template) made[u].per_template = std::move(counts);
     }
     for (std::size_t r = 0; r < requests.size(); ++r) {
         const MatchRequest& q = requests[r];
