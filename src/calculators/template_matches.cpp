@@ -439,7 +439,7 @@ HWY_EXPORT(SweepDiagonals);
 namespace {
 
 // Diagonals per dispatch into the SIMD code.
-constexpr std::size_t DIAGONALS_PER_STEP = 64;
+constexpr std::size_t DIAGONALS_PER_STEP = 4 * sweep::BLOCK;
 
 }  // namespace
 
