@@ -3,11 +3,11 @@
 // the distance exceeds (tolerances ascending, so a pair matches at the j-th
 // exactly when its level is at most j). A window of k templates matches at
 // the j-th tolerance when the largest level in it is at most j, so windows
-// are maxima of bytes (doubling widths, any k from two overlapping ones),
-// and each (tolerance, length) turns its window levels into a bitset of
-// matches. Per-template counts live in bytes, the matches of a block of
-// diagonals added up in registers first; a pair total is half the sum of
-// its per-template counts. Only integers are summed, so no order of a
+// are maxima of bytes (doubling widths, any k from two overlapping ones).
+// Per-template counts live in bytes, the matches of a block of diagonals
+// added up in registers first (a table lookup gives two (tolerance, length)
+// counts their match bits at once); a pair total is half the sum of its
+// per-template counts. Only integers are summed, so no order of a
 // floating-point sum is at stake.
 //
 // The level is found on the high 32 bits of each distance, which order
