@@ -93,7 +93,7 @@ struct State {
     std::vector<Group> groups;
     std::vector<Counters> counters;
     // Rows of the diagonals of one block: their levels and the window
-    // levels of one length, each row NEVER for LEAD bytes before it.
+    // levels of up to SLOTS lengths, each row NEVER for LEAD bytes before it.
     std::size_t stride = 0;
     std::vector<std::int8_t> levels, windows;
     std::int8_t* level_row(std::size_t r) { return levels.data() + r * stride + LEAD; }

@@ -12,7 +12,7 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
+#include <list>
 #include <span>
 #include <vector>
 
@@ -62,7 +62,7 @@ private:
     Entry& find_or_add(const MatchRequest& request);
 
     bool announced_ = false;
-    std::deque<Entry> entries_;
+    std::list<Entry> entries_;  // addresses kept; empty without an allocation
 };
 
 }  // namespace calculators
