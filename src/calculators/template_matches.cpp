@@ -157,41 +157,44 @@ void LevelsAvx2(const double* x, std::size_t d, std::size_t len, const sweep::Gr
     const __m256i bytes = _mm256_setr_epi8(0, 1, 4, 5, 2, 3, 6, 7, 8, 9, 12, 13, 10, 11, 14, 15,  //
                                            0, 1, 4, 5, 2, 3, 6, 7, 8, 9, 12, 13, 10, 11, 14, 15);
     __m256i keys[T];
-    __m256d tols[T];
-    for (std::size_t j = 0; j < T; ++j) {
-        keys[j] = _mm256_set1_epi32(g.keys[j]);
-        tols[j] = _mm256_set1_pd(g.tols[j]);
-    }
+    for (std::size_t j = 0; j < T; ++j) keys[j] = _mm256_set1_epi32(g.keys[j]);
     const __m256d sign = _mm256_set1_pd(-0.0);
-    // The levels of 4 distances on the doubles, as 64-bit lanes.
-    auto exact = [&](__m256d diff) {
-        const __m256d dist = _mm256_andnot_pd(sign, diff);
+    // The levels of the 4 distances at `at`, on the doubles, as 64-bit lanes.
+    auto exact = [&](const double* at) {
+        const __m256d dist = _mm256_andnot_pd(sign, _mm256_sub_pd(_mm256_loadu_pd(at), _mm256_loadu_pd(at + d)));
         __m256i level = _mm256_setzero_si256();
         for (std::size_t j = 0; j < T; ++j)
-            level = _mm256_sub_epi64(level, _mm256_castpd_si256(_mm256_cmp_pd(dist, tols[j], _CMP_NLE_UQ)));
+            level = _mm256_sub_epi64(level,
+                                     _mm256_castpd_si256(_mm256_cmp_pd(dist, _mm256_set1_pd(g.tols[j]), _CMP_NLE_UQ)));
         return _mm256_castsi256_ps(level);
     };
-    for (std::size_t s = 0; s < len; s += 32) {
-        __m256i level[4];
-        __m256d diff[8];
-        __m256i tie = _mm256_setzero_si256();
-        for (std::size_t b = 0; b < 4; ++b) {
-            const double* at = x + s + 8 * b;
-            diff[2 * b] = _mm256_sub_pd(_mm256_loadu_pd(at), _mm256_loadu_pd(at + d));
-            diff[2 * b + 1] = _mm256_sub_pd(_mm256_loadu_pd(at + 4), _mm256_loadu_pd(at + d + 4));
-            const __m256i high = _mm256_and_si256(
-                _mm256_castps_si256(_mm256_shuffle_ps(_mm256_castpd_ps(diff[2 * b]), _mm256_castpd_ps(diff[2 * b + 1]), 0xDD)),
-                magnitude);
-            __m256i l = _mm256_setzero_si256();
+    // The levels of the 8 distances at `at` on their high words, ties
+    // marked in `tie`.
+    auto fast = [&](const double* at, __m256i& tie) {
+        const __m256d diff0 = _mm256_sub_pd(_mm256_loadu_pd(at), _mm256_loadu_pd(at + d));
+        const __m256d diff1 = _mm256_sub_pd(_mm256_loadu_pd(at + 4), _mm256_loadu_pd(at + d + 4));
+        const __m256i high = _mm256_and_si256(
+            _mm256_castps_si256(_mm256_shuffle_ps(_mm256_castpd_ps(diff0), _mm256_castpd_ps(diff1), 0xDD)), magnitude);
+        __m256i level = _mm256_setzero_si256();
 #pragma GCC unroll 16
-            for (std::size_t j = 0; j < T; ++j) l = _mm256_sub_epi32(l, _mm256_cmpgt_epi32(high, keys[j]));
-            tie = _mm256_or_si256(tie, _mm256_cmpeq_epi32(high, _mm256_permutevar8x32_epi32(table, l)));
-            level[b] = l;
+        for (std::size_t j = 0; j < T; ++j) level = _mm256_sub_epi32(level, _mm256_cmpgt_epi32(high, keys[j]));
+        tie = _mm256_or_si256(tie, _mm256_cmpeq_epi32(high, _mm256_permutevar8x32_epi32(table, level)));
+        return level;
+    };
+    auto slow = [&](const double* at) { return _mm256_castps_si256(_mm256_shuffle_ps(exact(at), exact(at + 4), 0x88)); };
+    for (std::size_t s = 0; s < len; s += 32) {
+        const double* at = x + s;
+        // Packed a pair at a time, to keep the keys in registers.
+        __m256i tie = _mm256_setzero_si256();
+        const __m256i low = fast(at, tie);
+        __m256i half0 = _mm256_packs_epi32(low, fast(at + 8, tie));
+        const __m256i high = fast(at + 16, tie);
+        __m256i half1 = _mm256_packs_epi32(high, fast(at + 24, tie));
+        if (HWY_UNLIKELY(!_mm256_testz_si256(tie, tie))) {
+            half0 = _mm256_packs_epi32(slow(at), slow(at + 8));
+            half1 = _mm256_packs_epi32(slow(at + 16), slow(at + 24));
         }
-        if (HWY_UNLIKELY(!_mm256_testz_si256(tie, tie)))
-            for (std::size_t b = 0; b < 4; ++b)
-                level[b] = _mm256_castps_si256(_mm256_shuffle_ps(exact(diff[2 * b]), exact(diff[2 * b + 1]), 0x88));
-        __m256i packed = _mm256_packs_epi16(_mm256_packs_epi32(level[0], level[1]), _mm256_packs_epi32(level[2], level[3]));
+        __m256i packed = _mm256_packs_epi16(half0, half1);
         packed = _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(packed, dwords), bytes);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + s), packed);
     }
