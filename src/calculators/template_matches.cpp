@@ -145,6 +145,23 @@ void Levels(const double* x, std::size_t d, std::size_t len, const sweep::Group&
 }
 #else
 #if HWY_TARGET == HWY_AVX2
+// The levels of the 8 distances at `at` on the doubles, in the lane order
+// of LevelsAvx2 (out of line: ties are rare, and inlined this path would
+// cost the common one registers).
+template <std::size_t T>
+HWY_NOINLINE __m256i ExactLevelsAvx2(const double* at, std::size_t d, const sweep::Group& g) {
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    auto four = [&](const double* a) {
+        const __m256d dist = _mm256_andnot_pd(sign, _mm256_sub_pd(_mm256_loadu_pd(a), _mm256_loadu_pd(a + d)));
+        __m256i level = _mm256_setzero_si256();
+        for (std::size_t j = 0; j < T; ++j)
+            level = _mm256_sub_epi64(level,
+                                     _mm256_castpd_si256(_mm256_cmp_pd(dist, _mm256_set1_pd(g.tols[j]), _CMP_NLE_UQ)));
+        return _mm256_castsi256_ps(level);
+    };
+    return _mm256_castps_si256(_mm256_shuffle_ps(four(at), four(at + 4), 0x88));
+}
+
 // Levels of a group of T tolerances, 32 positions a step. The high words
 // come in the lane order of _mm256_shuffle_ps (p0 p1 p4 p5 | p2 p3 p6 p7 of
 // each 8), which the packing to bytes keeps until two shuffles at the end
@@ -158,16 +175,6 @@ void LevelsAvx2(const double* x, std::size_t d, std::size_t len, const sweep::Gr
                                            0, 1, 4, 5, 2, 3, 6, 7, 8, 9, 12, 13, 10, 11, 14, 15);
     __m256i keys[T];
     for (std::size_t j = 0; j < T; ++j) keys[j] = _mm256_set1_epi32(g.keys[j]);
-    const __m256d sign = _mm256_set1_pd(-0.0);
-    // The levels of the 4 distances at `at`, on the doubles, as 64-bit lanes.
-    auto exact = [&](const double* at) {
-        const __m256d dist = _mm256_andnot_pd(sign, _mm256_sub_pd(_mm256_loadu_pd(at), _mm256_loadu_pd(at + d)));
-        __m256i level = _mm256_setzero_si256();
-        for (std::size_t j = 0; j < T; ++j)
-            level = _mm256_sub_epi64(level,
-                                     _mm256_castpd_si256(_mm256_cmp_pd(dist, _mm256_set1_pd(g.tols[j]), _CMP_NLE_UQ)));
-        return _mm256_castsi256_ps(level);
-    };
     // The levels of the 8 distances at `at` on their high words, ties
     // marked in `tie`.
     auto fast = [&](const double* at, __m256i& tie) {
@@ -181,7 +188,7 @@ void LevelsAvx2(const double* x, std::size_t d, std::size_t len, const sweep::Gr
         tie = _mm256_or_si256(tie, _mm256_cmpeq_epi32(high, _mm256_permutevar8x32_epi32(table, level)));
         return level;
     };
-    auto slow = [&](const double* at) { return _mm256_castps_si256(_mm256_shuffle_ps(exact(at), exact(at + 4), 0x88)); };
+    auto slow = [&](const double* at) { return ExactLevelsAvx2<T>(at, d, g); };
     for (std::size_t s = 0; s < len; s += 32) {
         const double* at = x + s;
         // Packed a pair at a time, to keep the keys in registers.
