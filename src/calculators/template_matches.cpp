@@ -345,8 +345,7 @@ void AddMatches(sweep::State& st, std::size_t slot, std::size_t rows, std::size_
                 counts[i][s + first + r] += match;
             }
         }
-    return;
-#endif
+#else
     constexpr std::size_t MAX = 8;
     std::int8_t lv[MAX];
     std::uint8_t* cs[MAX];
@@ -363,6 +362,7 @@ void AddMatches(sweep::State& st, std::size_t slot, std::size_t rows, std::size_
             default: AddMatchesOf<4>(st, slot, rows, count0, first, lv, cs); break;
         }
     }
+#endif
 }
 
 // The diagonals [begin, end): diagonal d pairs template s with s + d.
