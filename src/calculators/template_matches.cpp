@@ -511,7 +511,9 @@ std::vector<MatchCounts> count_template_matches(std::span<const double> x, std::
     if (!st.groups.empty() && n >= 2) {
         st.stride = sweep::LEAD + n + sweep::PAD;
         st.levels.assign(sweep::BLOCK * st.stride, sweep::NEVER);
-        st.windows.assign(sweep::SLOTS * sweep::BLOCK * st.stride, sweep::NEVER);
+        std::size_t slots = 0;
+        for (const sweep::Group& g : st.groups) slots = std::max(slots, std::min(sweep::SLOTS, g.lengths.size()));
+        st.windows.assign(slots * sweep::BLOCK * st.stride, sweep::NEVER);
         st.scrap.assign(n + sweep::PAD, 0);
         st.powers.assign(static_cast<std::size_t>(std::bit_width(kmax)) - 1, std::vector<std::int8_t>(n + sweep::PAD, 0));
         const auto step = HWY_DYNAMIC_DISPATCH(SweepDiagonals);
