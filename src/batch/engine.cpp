@@ -144,11 +144,21 @@ void copy_answer(const calculators::Values& answer, const PlanItem& item, double
     std::copy_n(answer.data(), std::min(answer.size(), item.width), row);
 }
 
+// The implemented items of the plan, for the row contexts.
+std::vector<calculators::RowItem> row_items(std::span<const PlanItem> plan,
+                                            std::span<const calculators::Calculator> resolved) {
+    std::vector<calculators::RowItem> items;
+    for (std::size_t j = 0; j < plan.size(); ++j)
+        if (resolved[j]) items.push_back({resolved[j], plan[j].params});
+    return items;
+}
+
 // Every item of one row shares the row's context; an item whose calculator
 // is not implemented leaves its cells at NaN.
 void evaluate_row(calculators::Series x, std::span<const PlanItem> plan,
-                  std::span<const calculators::Calculator> resolved, double* row) {
-    calculators::SeriesContext context(x);
+                  std::span<const calculators::Calculator> resolved, std::span<const calculators::RowItem> items,
+                  double* row) {
+    calculators::SeriesContext context(x, items);
     for (std::size_t j = 0; j < plan.size(); ++j) {
         if (resolved[j]) copy_answer(calculators::run(resolved[j], context, plan[j].params), plan[j], row);
         row += plan[j].width;
@@ -173,11 +183,12 @@ std::vector<double> run_batch(std::span<const double> values, std::span<const st
     const std::size_t n_series = offsets.size() - 1;
     double* const cells = matrix.data();
     const std::vector<calculators::Calculator> resolved = resolve_plan(plan);
+    const std::vector<calculators::RowItem> items = row_items(plan, resolved);
 
     tbb::task_arena* const pool = pool_for(n_threads);
     // A lone series on the ambient pool needs no worker.
     if (!pool && n_series == 1) {
-        evaluate_row(series(values, offsets, 0), plan, resolved, cells);
+        evaluate_row(series(values, offsets, 0), plan, resolved, items, cells);
         return matrix;
     }
     // Whole rows only. Rows differ in cost by orders of magnitude (series
@@ -188,7 +199,7 @@ std::vector<double> run_batch(std::span<const double> values, std::span<const st
         tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n_series, 1),
                           [&](const tbb::blocked_range<std::size_t>& range) {
                               for (std::size_t i = range.begin(); i != range.end(); ++i)
-                                  evaluate_row(series(values, offsets, i), plan, resolved, cells + i * width);
+                                  evaluate_row(series(values, offsets, i), plan, resolved, items, cells + i * width);
                           });
     };
     if (pool)
@@ -208,12 +219,13 @@ std::vector<double> run_batch_timed(std::span<const double> values, std::span<co
     const std::size_t n_series = offsets.size() - 1;
 
     const std::vector<calculators::Calculator> resolved = resolve_plan(plan);
+    const std::vector<calculators::RowItem> items = row_items(plan, resolved);
 
     double* row = matrix.data();
     for (std::size_t i = 0; i < n_series; ++i) {
         // A quantity the row's items share is timed in the first item that
         // asks for it.
-        calculators::SeriesContext context(series(values, offsets, i));
+        calculators::SeriesContext context(series(values, offsets, i), items);
         for (std::size_t j = 0; j < plan.size(); ++j) {
             const PlanItem& item = plan[j];
             // An item that is not implemented is timed too: its cost is the
