@@ -1,10 +1,10 @@
 """Work shared across the sets of a call and the items of a batch row (a
 sorted copy, a corridor's changes, peak supports, window distances, moments,
-drift fits)
-gives each set's own bits: each set alone, all sets of its calculator in one
-call, and inside a batch of the whole plan in both orders (so a shared
-quantity is made first by one calculator, then by another). Every other
-calculator runs with its defaults, its batch cells the bits of its own call."""
+drift fits, template matches) gives each set's own bits: each set alone, all
+sets of its calculator in one call, and inside a batch of the whole plan in
+both orders (so a shared quantity is made first by one calculator, then by
+another). Every other calculator runs with its defaults, its batch cells the
+bits of its own call."""
 import numpy as np
 import pytest
 
@@ -94,6 +94,13 @@ PLAN = [
                                 for c in (0, 1, 3, 4)] + [{}]),
     ("max_langevin_fixed_point", [{"m": m, "r": r} for m, r in ((2, 70000), (3, 30), (5, 7), (3, 30), (1, 2), (2, -1))]
      + [{}]),
+    # One sweep of template matches for every tolerance and length of the row: sample_entropy's tolerance
+    # (r = 0.2) asked per template too, zero of both signs, lengths shared between items, undefined sets.
+    ("approximate_entropy", [{"m": m, "r": r} for m, r in ((2, 0.1), (2, 0.2), (1, 0.2), (0, 0.5), (2, 0.9),
+                                                            (2, 0.0), (3, -0.0), (2, -0.5), (2, NAN), (2**63 - 1, 0.2))]
+     + [{"m": 2}, {}]),
+    ("sample_entropy", [{}]),
+    ("approximate_entropy", [{"m": m, "r": r} for m, r in ((3, 0.2), (2, 0.1), (1, 0.7), (5, 0.3))]),
 ]
 PLAN += [(name, [{}]) for name in implemented_calculators() if name not in {n for n, _ in PLAN}]  # and every other
 

@@ -148,6 +148,15 @@ void copy_answer(const calculators::Values& answer, const PlanItem& item, double
     std::copy_n(answer.data(), std::min(answer.size(), item.width), row);
 }
 
+// The implemented items of the plan, for the row contexts.
+std::vector<calculators::RowItem> row_items(std::span<const PlanItem> plan,
+                                            std::span<const calculators::Calculator> resolved) {
+    std::vector<calculators::RowItem> items;
+    for (std::size_t j = 0; j < plan.size(); ++j)
+        if (resolved[j]) items.push_back({resolved[j], plan[j].params});
+    return items;
+}
+
 std::uint64_t monotonic_ns() {
     timespec t;
     if (clock_gettime(CLOCK_MONOTONIC, &t) != 0)
@@ -162,13 +171,14 @@ struct Rows {
     std::span<const std::int64_t> offsets;
     std::span<const PlanItem> plan;
     std::vector<calculators::Calculator> resolved;
+    std::vector<calculators::RowItem> items;
     std::size_t width;
     double* cells;
 
     // Every item of row i shares the row's context; an item whose
     // calculator is not implemented leaves its cells at NaN.
     void evaluate(std::size_t i) const {
-        calculators::SeriesContext context(series(values, offsets, i));
+        calculators::SeriesContext context(series(values, offsets, i), items);
         double* row = cells + i * width;
         for (std::size_t j = 0; j < plan.size(); ++j) {
             if (resolved[j]) copy_answer(calculators::run(resolved[j], context, plan[j].params), plan[j], row);
@@ -186,7 +196,8 @@ struct Rows {
             calculators::Values answer;
             const std::uint64_t t0 = monotonic_ns();
             if (resolved[j]) {
-                calculators::SeriesContext context(x);
+                const calculators::RowItem own{resolved[j], plan[j].params};
+                calculators::SeriesContext context(x, std::span(&own, 1));
                 answer = calculators::run(resolved[j], context, plan[j].params);
             }
             const std::uint64_t t1 = monotonic_ns();
@@ -311,7 +322,8 @@ std::optional<std::vector<double>> run_batch(std::span<const double> values,
     if (offsets.size() < 2 || width == 0) return std::vector<double>{};
     std::vector<double> matrix = start_matrix(values, offsets, plan, width);
     const std::size_t n_series = offsets.size() - 1;
-    const Rows rows{values, offsets, plan, resolve_plan(plan), width, matrix.data()};
+    const std::vector<calculators::Calculator> resolved = resolve_plan(plan);
+    const Rows rows{values, offsets, plan, resolved, row_items(plan, resolved), width, matrix.data()};
 
     // The calling thread polls between its rows, every so many samples (a
     // row costs at least about its length; rows of a few samples would pay

@@ -20,14 +20,25 @@
 #include <utility>
 #include <vector>
 
+#include "calculators/template_matches.h"
+#include "helpers/params.h"
 #include "helpers/series.h"
 #include "numeric/spectral.h"
 
 namespace calculators {
 
+struct Entry;
+using helpers::Params;
+
+// One item of the batch row a context serves: its calculator and sets.
+struct RowItem {
+    const Entry* calculator;
+    std::span<const Params> params;
+};
+
 class SeriesContext {
 public:
-    explicit SeriesContext(std::span<const double> x) : x_(x) {}
+    explicit SeriesContext(std::span<const double> x, std::span<const RowItem> row = {}) : x_(x), row_(row) {}
     SeriesContext(const SeriesContext&) = delete;
     SeriesContext& operator=(const SeriesContext&) = delete;
 
@@ -68,6 +79,12 @@ public:
     // and r bins, fitted once per (m, r).
     const std::vector<double>& drift_fit(std::uint64_t m, std::uint64_t r);
 
+    // The items of the batch row (none for a lone call): a family whose
+    // items share one computation makes it, on first use, for all of them.
+    std::span<const RowItem> row() const { return row_; }
+    // The template matches of the approximate and sample entropies.
+    TemplateMatchSlot& template_matches() { return template_matches_; }
+
 private:
     // The slot's value, made by make() on first use.
     template <class T, class Make>
@@ -85,6 +102,8 @@ private:
     std::optional<spectral::Autocovariance> autocovariance_;
     std::optional<std::vector<double>> welch_;
     std::map<std::pair<std::uint64_t, std::uint64_t>, std::vector<double>> drift_fits_;
+    std::span<const RowItem> row_;
+    TemplateMatchSlot template_matches_;
 };
 
 }  // namespace calculators

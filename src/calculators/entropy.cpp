@@ -152,48 +152,86 @@ double phi(const std::vector<std::uint64_t>& partners) {
     return s / count;
 }
 
+// A set of approximate_entropy: its value when nothing is to be counted
+// (fixed), else the tolerance and m whose template matches give it.
+struct ApproximateSet {
+    double fixed = NaN;
+    double tol = NaN;
+    std::uint64_t m = 0;
+    bool swept() const { return !std::isnan(tol); }
+};
+
+ApproximateSet approximate_set(SeriesContext& context, const Params& params) {
+    const std::size_t n = context.size();
+    const std::uint64_t m = helpers::count_param(params, "m");
+    // n <= m + 1 without forming m + 1.
+    if (n == 0 || m >= n - 1) return {0.0, NaN, m};
+    const double tol = helpers::real_param(params, "r") * std::sqrt(context.variance());
+    if (std::isnan(tol) || tol < 0.0) return {};
+    return {NaN, tol, m};
+}
+
+// The template matches of lengths m (none for m = 0, every empty template
+// matching) and m + 1, per template.
+void announce_set(TemplateMatchSlot& slot, const ApproximateSet& set) {
+    if (set.m > 0) slot.announce({set.tol, set.m, true});
+    slot.announce({set.tol, set.m + 1, true});
+}
+
+// sample_entropy's tolerance: 0.2 times the population deviation.
+double sample_tolerance(SeriesContext& context) { return std::sqrt(context.variance()) * 0.2; }
+
+Values approximate_entropy(SeriesContext& context, ParamSets params);
+Values sample_entropy(SeriesContext& context, ParamSets params);
+
+// The first template entropy to run on a series announces what every
+// template-entropy item of the row will read (the same tolerances and
+// lengths its own run reads), so that one sweep makes it all.
+void announce_row(SeriesContext& context) {
+    TemplateMatchSlot& slot = context.template_matches();
+    if (slot.announced()) return;
+    slot.mark_announced();
+    for (const RowItem& item : context.row()) {
+        if (item.calculator->on_context == approximate_entropy) {
+            for (const Params& p : item.params) {
+                const ApproximateSet set = approximate_set(context, p);
+                if (set.swept()) announce_set(slot, set);
+            }
+        } else if (item.calculator->on_context == sample_entropy && context.size() >= 4) {
+            const double tol = sample_tolerance(context);
+            if (std::isnan(tol)) continue;
+            slot.announce({tol, 2, false});
+            slot.announce({tol, 3, false});
+        }
+    }
+}
+
 // approximate_entropy: "m" (integer, negative as 0; default 0), "r" (real;
 // default NaN). A NaN sample: NaN. n <= m + 1 (the empty series included):
 // 0.0. A negative or NaN tolerance r * std (an infinite sample, a variance
 // that overflows, a missing r): NaN. A constant series: 0.0.
 Values approximate_entropy(SeriesContext& context, ParamSets params) {
     const Series x = context.x();
-    const std::size_t n = x.size();
     Values out(params.size(), NaN);
     if (params.empty() || any_nan(x)) return out;
-    // Sets with one tolerance share one sweep over the template pairs, for
-    // every length they ask for.
-    struct Set {
-        std::uint64_t m;
-        double tol;
-    };
-    std::vector<Set> sets(params.size(), Set{0, NaN});
-    std::map<std::uint64_t, std::vector<std::uint64_t>> lengths_by_tol;  // tol bits -> lengths
-    for (std::size_t i = 0; i < params.size(); ++i) {
-        const std::uint64_t m = helpers::count_param(params[i], "m");
-        // n <= m + 1 without forming m + 1.
-        if (n == 0 || m >= n - 1) {
-            out[i] = 0.0;
-            continue;
-        }
-        const double tol = helpers::real_param(params[i], "r") * std::sqrt(context.variance());
-        if (std::isnan(tol) || tol < 0.0) continue;
-        sets[i] = Set{m, tol};
-        auto& lengths = lengths_by_tol[std::bit_cast<std::uint64_t>(tol)];
-        if (m > 0) lengths.push_back(m);
-        lengths.push_back(m + 1);
+    announce_row(context);
+    TemplateMatchSlot& slot = context.template_matches();
+    std::vector<ApproximateSet> sets;
+    for (const Params& p : params) {
+        sets.push_back(approximate_set(context, p));
+        if (sets.back().swept()) announce_set(slot, sets.back());
     }
-    for (auto& [bits, lengths] : lengths_by_tol) {
-        std::sort(lengths.begin(), lengths.end());
-        lengths.erase(std::unique(lengths.begin(), lengths.end()), lengths.end());
-        const TemplateMatches matches = count_template_matches(x, std::bit_cast<double>(bits), lengths, true);
-        // phi of each length; phi(0) = 0 (every empty template matches).
-        std::map<std::uint64_t, double> phis{{0, 0.0}};
-        for (std::size_t q = 0; q < lengths.size(); ++q) phis[lengths[q]] = phi(matches.per_template[q]);
-        for (std::size_t i = 0; i < params.size(); ++i) {
-            if (std::isnan(sets[i].tol) || std::bit_cast<std::uint64_t>(sets[i].tol) != bits) continue;
-            out[i] = std::fabs(phis[sets[i].m] - phis[sets[i].m + 1]);
-        }
+    // phi of each (tolerance, length) asked; phi(0) = 0.
+    std::map<std::pair<double, std::uint64_t>, double> phis;
+    auto phi_of = [&](double tol, std::uint64_t k) {
+        if (k == 0) return 0.0;
+        auto [it, fresh] = phis.try_emplace({tol, k}, 0.0);
+        if (fresh) it->second = phi(slot.get(x, {tol, k, true}).per_template);
+        return it->second;
+    };
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        const ApproximateSet& set = sets[i];
+        out[i] = set.swept() ? std::fabs(phi_of(set.tol, set.m) - phi_of(set.tol, set.m + 1)) : set.fixed;
     }
     return out;
 }
@@ -208,13 +246,15 @@ Values approximate_entropy(SeriesContext& context, ParamSets params) {
 double sample_entropy_of(SeriesContext& context) {
     const Series x = context.x();
     if (x.size() < 4 || any_nan(x)) return NaN;
-    const double tol = std::sqrt(context.variance()) * 0.2;
+    const double tol = sample_tolerance(context);
     if (std::isnan(tol)) return NaN;
-    constexpr std::uint64_t LENGTHS[] = {2, 3};
-    const TemplateMatches matches = count_template_matches(x, tol, LENGTHS, false);
+    announce_row(context);
+    TemplateMatchSlot& slot = context.template_matches();
+    slot.announce({tol, 2, false});
+    slot.announce({tol, 3, false});
     // Exact integers (below 2^53 for any series that fits in memory).
-    const double b = 2.0 * static_cast<double>(matches.pairs[0]);
-    const double a = 2.0 * static_cast<double>(matches.pairs[1]);
+    const double b = 2.0 * static_cast<double>(slot.get(x, {tol, 2, false}).pairs);
+    const double a = 2.0 * static_cast<double>(slot.get(x, {tol, 3, false}).pairs);
     return -std::log(a / b);
 }
 

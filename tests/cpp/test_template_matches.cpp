@@ -1,10 +1,11 @@
-// The bit-parallel template matching against the pairwise definition, on
-// every SIMD target compiled in (the machine running the tests uses only
-// its best one through the module).
+// The template-match sweep against the pairwise definition, on every SIMD
+// target compiled in (the machine running the tests uses only its best one
+// through the module).
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -14,50 +15,59 @@
 
 namespace {
 
-struct Pairwise {
-    std::uint64_t pairs = 0;
-    std::vector<std::uint64_t> per_template;
-};
+using calculators::MatchRequest;
 
-// Templates i < j of length k match when every |x[i+t] - x[j+t]| <= tol.
-Pairwise pairwise(const std::vector<double>& x, std::size_t k, double tol) {
+// Templates i != j of length k match when every |x[i+t] - x[j+t]| <= tol.
+std::vector<std::uint64_t> partners(const std::vector<double>& x, std::size_t k, double tol) {
     const std::size_t count = x.size() - k + 1;
-    Pairwise out;
-    out.per_template.assign(count, 0);
+    std::vector<std::uint64_t> out(count, 0);
     for (std::size_t i = 0; i < count; ++i)
-        for (std::size_t j = i + 1; j < count; ++j) {
-            bool match = true;
+        for (std::size_t j = 0; j < count; ++j) {
+            bool match = j != i;
             for (std::size_t t = 0; t < k && match; ++t) match = std::fabs(x[i + t] - x[j + t]) <= tol;
-            if (match) {
-                ++out.pairs;
-                ++out.per_template[i];
-                ++out.per_template[j];
-            }
+            out[i] += match;
         }
     return out;
 }
 
 TEST(TemplateMatches, EveryTargetCountsThePairsOfTheDefinition) {
+    constexpr double INF = std::numeric_limits<double>::infinity();
     std::mt19937_64 gen(7);
     std::uniform_int_distribution<int> level(0, 3);
+    // Distances land on the tolerances (0.25, 0.5) and next to them (a
+    // high word shared, the low word not); more tolerances than one level
+    // byte serves on any target; zero of both signs, infinite and NaN.
+    const double near = std::nextafter(0.5, 1.0);
+    const std::vector<double> tols = {0.25, 0.5,  near, -0.0, 0.0,  0.75, 1e-300, 0.1,  0.2, 0.3,
+                                      0.35, 0.4,  0.45, 0.55, 0.6,  0.65, 0.7,    0.8,  0.9, INF,
+                                      std::numeric_limits<double>::quiet_NaN()};
     for (const std::int64_t target : hwy::SupportedAndGeneratedTargets()) {
         hwy::SetSupportedTargetsForTest(target);
-        // Word and vector boundaries, and enough diagonals to empty the
-        // counters' planes several times.
-        for (const std::size_t n : {2u, 63u, 64u, 65u, 129u, 700u}) {
+        // Vector boundaries, blocks of diagonals cut short, and enough
+        // diagonals to empty the byte counters twice.
+        for (const std::size_t n : {2u, 63u, 64u, 65u, 129u, 300u}) {
             std::vector<double> x(n);
-            for (double& v : x) v = level(gen) / 4.0;  // distances on the tolerance
-            std::vector<std::uint64_t> lengths;
-            for (const std::uint64_t k : {1u, 2u, 3u, 6u, 64u, 66u, 130u})
-                if (k <= n) lengths.push_back(k);
-            for (const bool per_template : {false, true}) {
-                const auto got = calculators::count_template_matches(x, 0.25, lengths, per_template);
-                for (std::size_t q = 0; q < lengths.size(); ++q) {
-                    const Pairwise want = pairwise(x, lengths[q], 0.25);
-                    EXPECT_EQ(got.pairs[q], want.pairs) << hwy::TargetName(target) << " n=" << n;
-                    if (per_template) {
-                        EXPECT_EQ(got.per_template[q], want.per_template) << hwy::TargetName(target) << " n=" << n;
-                    }
+            for (double& v : x) v = level(gen) / 4.0;
+            if (n > 60) {
+                x[5] = INF;  // inf - inf is NaN: no match
+                x[40] = INF;
+                x[50] = -INF;
+                x[7] = 0.5 + std::ldexp(1.0, -40);  // shares 0.5's high word
+            }
+            std::vector<MatchRequest> requests;
+            for (const double tol : tols)
+                for (const std::uint64_t k : {1u, 2u, 3u, 6u, 64u, 66u, 130u})
+                    if (k <= n) requests.push_back({tol, k, (k + requests.size()) % 3 != 0});
+            const auto got = calculators::count_template_matches(x, requests);
+            for (std::size_t r = 0; r < requests.size(); ++r) {
+                const auto want = partners(x, requests[r].length, requests[r].tol);
+                std::uint64_t total = 0;
+                for (std::uint64_t c : want) total += c;
+                const auto where = ::testing::Message() << hwy::TargetName(target) << " n=" << n
+                                                        << " tol=" << requests[r].tol << " k=" << requests[r].length;
+                EXPECT_EQ(got[r].pairs, total / 2) << where;
+                if (requests[r].per_template) {
+                    EXPECT_EQ(got[r].per_template, want) << where;
                 }
             }
         }
