@@ -1,6 +1,8 @@
 """Entropy and complexity calculators against numpy transcriptions of their definitions."""
 import collections
 import math
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -171,11 +173,24 @@ def test_permutation_entropy_decisive_cases(x, params, want):
 # ----------------------------------------------------- Lempel-Ziv
 
 
+def lz_symbols(x, b):
+    # Per sample, the first k in [0, b) with v <= e_{k+1} by bisection; edges
+    # computed where read, so any b.
+    lo, hi = min(x), max(x)
+    step = (hi - lo) / b
+    edge = lambda i: hi if i >= b else float(i) * step + lo  # noqa: E731
+    out = []
+    for v in x:
+        a, c = 0, b
+        while a < c:
+            mid = a + (c - a) // 2
+            a, c = (a, mid) if not v > edge(mid + 1) else (mid + 1, c)
+        out.append(a)
+    return out
+
+
 def lz_oracle(x, b):
-    x = np.asarray(x, dtype=np.float64)
-    lo, hi = x.min(), x.max()
-    edges = np.array([i * ((hi - lo) / b) + lo for i in range(b)] + [hi])
-    sym = np.searchsorted(edges[1:], x, side="left")  # edges e_1..e_b below v
+    sym = lz_symbols([float(v) for v in x], b)
     phrases, seen, i = 0, set(), 0
     while i < len(sym):
         j = i + 1
@@ -189,10 +204,16 @@ def lz_oracle(x, b):
     return phrases / len(x)
 
 
-@pytest.mark.parametrize("b", [1, 2, 3, 10, 64])
-@pytest.mark.parametrize("kind", ["normal", "ties", "walk"])
+@pytest.mark.parametrize(
+    "b, kind",
+    [(b, k) for b in (1, 2, 3, 10, 64) for k in ("normal", "ties", "walk")]
+    + [(b, "ulps") for b in (10**4, 3 * 10**15, BIG)],  # runs of edges rounding to one double
+)
 def test_lempel_ziv_matches_the_phrase_parse(b, kind):
-    x = series(kind, 300, b)
+    if kind == "ulps":
+        x = 1.0 + np.random.default_rng(b % 1000).integers(0, 50, size=300) * 2.0**-52
+    else:
+        x = series(kind, 300, b)
     assert one("lempel_ziv_complexity", x, {"bins": b}) == lz_oracle(x, b)
 
 
@@ -217,3 +238,34 @@ def test_lempel_ziv_matches_the_phrase_parse(b, kind):
 )
 def test_lempel_ziv_decisive_cases(x, bins, want):
     assert close(one("lempel_ziv_complexity", x, {} if bins is None else {"bins": bins}), want, rel=1e-14)
+
+
+# Bin counts where runs of up to 2^63 consecutive edges round to one double:
+# each call answers within a second, in a child that a hang cannot block.
+_LZ_CHILD = """
+import sys, time, numpy as np
+from selquor_rs import compute_feature
+x = np.frombuffer(bytes.fromhex(sys.stdin.read()), dtype=np.float64)
+t = time.perf_counter()
+(v,) = compute_feature("lempel_ziv_complexity", x, [{"bins": int(sys.argv[1])}])
+print(repr(v), time.perf_counter() - t)
+"""
+
+
+@pytest.mark.parametrize(
+    "x, bins, want",
+    [
+        ([1e16, 1e16 + 2, 1e16 + 4, 1e16 + 6], BIG, 1.0),
+        ([1.7e9, 1.7e9 + 1, 1.7e9 + 3, 1.7e9 + 2], BIG, 1.0),
+        ([1e9, 1e9 + 1], 2**62, None),
+        (np.random.default_rng(7).integers(0, 1000, 1000) * 5e-324, 10**9, None),  # subnormal: a zero step
+        (1 + 1e-9 * np.random.default_rng(8).normal(size=1000), 2**62, None),
+    ],
+)
+def test_lempel_ziv_answers_at_once_for_any_bin_count(x, bins, want):
+    x = np.asarray(x, dtype=np.float64)
+    want = lz_oracle(x, bins) if want is None else want
+    done = subprocess.run([sys.executable, "-c", _LZ_CHILD, str(bins)], input=x.tobytes().hex(),
+                          capture_output=True, text=True, timeout=60)
+    value, seconds = done.stdout.split()
+    assert float(value) == want and float(seconds) < 1.0

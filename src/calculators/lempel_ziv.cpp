@@ -1,14 +1,15 @@
 // The Lempel-Ziv phrase count of a series' symbols in equal-width bins.
 //
 // No allocation here is sized by the bin count: edges are computed on
-// demand, and the phrase trie keys its children by (node, symbol).
+// demand, a symbol is found in O(log bins) edge reads at most, and the
+// phrase trie keys its children by (node, symbol).
 #include <algorithm>
 #include <cstdint>
 #include <map>
 #include <utility>
 #include <vector>
 
-#include "calculators/entropy.h"
+#include "calculators/lempel_ziv.h"
 #include "calculators/registry.h"
 #include "helpers/params.h"
 #include "numeric/constants.h"
@@ -76,47 +77,11 @@ private:
     std::size_t mask_ = 0, used_ = 0;
 };
 
-// The symbol of v: the first k in [0, b) with v <= e_{k+1} by a binary
-// search over the edges. While e_{b-1} <= e_b the edges ascend and the
-// search's answer is the bin found from v's position, moved to the first
-// edge at or above v; otherwise (a bin count near the resolution of the
-// doubles) the search itself runs.
-class Symbols {
-public:
-    Symbols(const BinEdges& edges, std::uint64_t bins)
-        : edges_(edges), bins_(bins), ascending_(bins == 1 || edges.edge(bins - 1) <= edges.edge(bins)) {}
-
-    std::uint64_t operator()(double v) const {
-        if (!ascending_) return search(v);
-        std::uint64_t k = edges_.guess(v);
-        while (k > 0 && !(v > edges_.edge(k))) --k;
-        while (k + 1 < bins_ && v > edges_.edge(k + 1)) ++k;
-        return k;
-    }
-
-private:
-    std::uint64_t search(double v) const {
-        std::uint64_t a = 0, b = bins_;
-        while (a < b) {
-            const std::uint64_t mid = a + (b - a) / 2;
-            if (!(v > edges_.edge(mid + 1)))
-                b = mid;
-            else
-                a = mid + 1;
-        }
-        return a;
-    }
-
-    const BinEdges& edges_;
-    std::uint64_t bins_;
-    bool ascending_;
-};
-
 // Phrases of the series' symbols in `bins` equal-width bins, over n.
 double lempel_ziv(Series x, std::uint64_t bins, double lo, double hi) {
     const std::size_t n = x.size();
     const BinEdges edges(lo, hi, bins);
-    const Symbols symbol(edges, bins);
+    const BinSymbols symbol(edges, bins);
     // Walk down from the root (node 0); a missing child ends a phrase, and
     // the next one starts at the root. A phrase still open at the end of the
     // series is not counted.
