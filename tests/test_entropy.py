@@ -34,6 +34,9 @@ def test_binned_entropy_matches_the_histogram(seed, b):
     assert one("binned_entropy", x, {"max_bins": b}) == pytest.approx(binned_oracle(x, b), rel=1e-13, abs=1e-15)
 
 
+E37 = 37 * ((8.4 - 8.0) / 100) + 8.0
+
+
 @pytest.mark.parametrize(
     "x, b, want",
     [
@@ -50,6 +53,9 @@ def test_binned_entropy_matches_the_histogram(seed, b):
         ([-1e308, 0.0, 1e308], 2, math.log(3) - (2 / 3) * math.log(2)),  # 0 is the middle edge: last bin
         # 2^63 - 1 bins on three samples: three occupied bins.
         ([0.0, 0.5, 1.0], BIG, math.log(3)),
+        # e_37 = 8.148 lies at position 36.99999999999989: the edge test puts
+        # it in bin 37 with its next double (bins 0, 37, 37, 99).
+        ([8.0, E37, math.nextafter(E37, INF), 8.4], 100, 1.5 * math.log(2)),
     ],
 )
 def test_binned_entropy_decisive_cases(x, b, want):
