@@ -147,10 +147,18 @@ def pe_oracle(x, tau, d):
     return -h
 
 
-@pytest.mark.parametrize("tau, d", [(1, 2), (1, 3), (1, 5), (2, 4), (3, 7), (1, 9), (4, 12), (1, 21), (2, 30)])
-@pytest.mark.parametrize("kind", ["normal", "ties"])
+@pytest.mark.parametrize(
+    "tau, d", [(1, 2), (1, 3), (1, 5), (2, 4), (3, 7), (1, 9), (4, 12), (1, 21), (2, 30), (1, 64), (9, 100), (3, 200)]
+)
+@pytest.mark.parametrize("kind", ["normal", "ties", "periodic"])
 def test_permutation_entropy_matches_the_patterns_bit_for_bit(tau, d, kind):
-    x = series(kind, 400, d)
+    x = series(kind if kind != "periodic" else "normal", 400, d)
+    if kind == "periodic":
+        # Repeated patterns, and distinct ones (a swapped neighbour pair) that
+        # share their first ranks.
+        x = np.tile(x[:13], 31)[:400]
+        for i in np.random.default_rng(d).integers(0, 399, size=6):
+            x[[i, i + 1]] = x[[i + 1, i]]
     if kind == "ties":
         x[::7] = NAN
         x[3::11] = -0.0
@@ -174,6 +182,21 @@ def test_permutation_entropy_matches_the_patterns_bit_for_bit(tau, d, kind):
 )
 def test_permutation_entropy_decisive_cases(x, params, want):
     assert close(one("permutation_entropy", x, params), want, rel=1e-14)
+
+
+def test_permutation_entropy_memory_follows_the_windows_not_the_dimension():
+    # 10,001 windows of 10,000 samples, all distinct patterns: ln 10001. The
+    # peak is the child's own (VmHWM; ru_maxrss would carry this process's).
+    code = """
+import re, numpy as np
+from selquor_rs import compute_feature
+x = np.random.default_rng(1).normal(size=20000)
+(v,) = compute_feature("permutation_entropy", x, [{"tau": 1, "dimension": 10000}])
+print(repr(v), re.search(r"VmHWM:\\s*(\\d+) kB", open("/proc/self/status").read()).group(1))
+"""
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    value, peak_kib = done.stdout.split()
+    assert float(value) == pytest.approx(math.log(10001), rel=1e-12) and int(peak_kib) < 64 * 1024
 
 
 # ----------------------------------------------------- Lempel-Ziv

@@ -1,9 +1,14 @@
 // Permutation entropy: the entropy of the ordinal patterns of a series'
-// windows.
+// windows. Memory follows the number of windows and the dimension, never
+// their product.
 #include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <map>
+#include <numeric>
 #include <utility>
 #include <vector>
 
@@ -114,23 +119,193 @@ double permutation_entropy_lehmer(const std::vector<std::int64_t>& key, std::uin
     return pattern_entropy(counts, windows);
 }
 
-// Patterns longer than 20 samples: rank lists kept whole, ordered
-// lexicographically.
+// Patterns longer than 20 samples, in O(windows + d) memory whatever d.
+//
+// A window is kept as its samples sorted by (key, index), which is their
+// stable order: sorted afresh for each window, or, when windows overlap and
+// move by a few samples, updated by replacing the samples that leave with
+// those that come in. A distinct pattern is kept as the start of the first
+// window that shows it, with its count, a hash of its order and its first
+// ranks; a window shows that pattern when its own order also sorts the
+// first window, d - 1 comparisons. The patterns are then put in the
+// lexicographic order of their rank lists: by their first ranks, and where
+// those tie, by blocks of further ranks recomputed from the series.
+using Keyed = std::pair<std::int64_t, std::uint64_t>;  // (key, index in the series)
+
+constexpr std::size_t HEAD = 4;          // ranks kept per pattern (d > 20)
+constexpr std::uint64_t MAX_SLIDE = 8;   // a larger shift sorts each window afresh
+constexpr std::size_t BLOCK_RANKS = std::size_t{1} << 20;  // ranks held at once while ordering ties
+
+struct Pattern {
+    std::uint64_t start, count, hash;
+    std::array<std::uint64_t, HEAD> head;  // ranks of the first HEAD samples
+};
+
+void sort_window(const std::vector<std::int64_t>& key, std::uint64_t start, std::size_t d, std::vector<Keyed>& s) {
+    s.resize(d);
+    for (std::size_t j = 0; j < d; ++j) s[j] = {key[start + j], start + j};
+    std::sort(s.begin(), s.end());
+}
+
+// The sorted window with `out` replaced by `in`: the entries between the
+// two places move by one.
+void replace(std::vector<Keyed>& s, const Keyed& out, const Keyed& in) {
+    const auto o = std::lower_bound(s.begin(), s.end(), out);
+    const auto i = std::lower_bound(s.begin(), s.end(), in);
+    if (i > o) {
+        std::move(o + 1, i, o);
+        *(i - 1) = in;
+    } else {
+        std::move_backward(i, o, o + 1);
+        *i = in;
+    }
+}
+
+// The ranks of samples first .. first + count - 1 of the window at `start`,
+// from its sorted entries.
+void ranks_of(const std::vector<Keyed>& s, std::uint64_t start, std::size_t first, std::size_t count,
+              std::vector<std::uint64_t>& rank, std::uint64_t* out) {
+    rank.resize(s.size());
+    for (std::size_t p = 0; p < s.size(); ++p) rank[s[p].second - start] = p;
+    std::copy_n(rank.begin() + static_cast<std::ptrdiff_t>(first), count, out);
+}
+
+// Open addressing from the hash of a pattern to its place in `patterns`;
+// doubles when half full.
+class PatternIndex {
+public:
+    explicit PatternIndex(std::size_t expected) {
+        std::size_t cap = 16;
+        while (cap < 2 * expected) cap *= 2;
+        slots_.assign(cap, 0);
+    }
+
+    // The pattern of hash h that `same` accepts, or the one made by `make`.
+    template <class Same, class Make>
+    std::size_t find_or_add(std::uint64_t h, const std::vector<Pattern>& patterns, Same same, Make make) {
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t i = static_cast<std::size_t>(h) & mask;
+        for (; slots_[i] != 0; i = (i + 1) & mask) {
+            const std::size_t p = slots_[i] - 1;
+            if (patterns[p].hash == h && same(patterns[p])) return p;
+        }
+        const std::size_t p = make();
+        slots_[i] = p + 1;
+        if (2 * (p + 1) > slots_.size()) grow(patterns);
+        return p;
+    }
+
+private:
+    void grow(const std::vector<Pattern>& patterns) {
+        slots_.assign(slots_.size() * 2, 0);
+        const std::size_t mask = slots_.size() - 1;
+        for (std::size_t p = 0; p < patterns.size(); ++p) {
+            std::size_t i = static_cast<std::size_t>(patterns[p].hash) & mask;
+            while (slots_[i] != 0) i = (i + 1) & mask;
+            slots_[i] = p + 1;
+        }
+    }
+
+    std::vector<std::size_t> slots_;  // place + 1; 0 is empty
+};
+
+std::vector<Pattern> count_patterns(const std::vector<std::int64_t>& key, std::uint64_t tau, std::size_t d,
+                                    std::uint64_t windows) {
+    std::vector<Pattern> patterns;
+    PatternIndex index(std::min<std::uint64_t>(windows, 4096));
+    std::vector<Keyed> s;
+    std::vector<std::uint64_t> rank;
+    const bool slide = tau < d && tau <= MAX_SLIDE;
+    for (std::uint64_t w = 0; w < windows; ++w) {
+        const std::uint64_t start = w * tau;
+        if (slide && w > 0) {
+            for (std::uint64_t t = 0; t < tau; ++t)
+                replace(s, {key[start - tau + t], start - tau + t}, {key[start + d - tau + t], start + d - tau + t});
+        } else {
+            sort_window(key, start, d, s);
+        }
+        std::uint64_t h = 0x243F6A8885A308D3ull;
+        for (const Keyed& e : s) h = (std::rotl(h, 23) ^ (e.second - start)) * 0x9E3779B97F4A7C15ull;
+        // Window r shows this pattern when every neighbour pair of this
+        // order is in (key, index) order there too.
+        auto same = [&](const Pattern& p) {
+            const std::int64_t* k = key.data() + p.start;
+            for (std::size_t q = 0; q + 1 < d; ++q) {
+                const std::uint64_t a = s[q].second - start, b = s[q + 1].second - start;
+                if (!(k[a] < k[b] || (k[a] == k[b] && a < b))) return false;
+            }
+            return true;
+        };
+        auto make = [&] {
+            Pattern p{start, 0, h, {}};
+            ranks_of(s, start, 0, HEAD, rank, p.head.data());
+            patterns.push_back(p);
+            return patterns.size() - 1;
+        };
+        ++patterns[index.find_or_add(h, patterns, same, make)].count;
+    }
+    return patterns;
+}
+
+// The patterns' places in the lexicographic order of their rank lists.
+std::vector<std::size_t> pattern_order(const std::vector<std::int64_t>& key, std::size_t d,
+                                       const std::vector<Pattern>& patterns) {
+    std::vector<std::size_t> order(patterns.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return patterns[a].head < patterns[b].head; });
+    // Runs of equal ranks still to order, from the given rank on.
+    struct Run {
+        std::size_t begin, end, rank;
+    };
+    std::vector<Run> todo;
+    auto push_ties = [&](std::size_t begin, std::size_t end, std::size_t rank, auto equal) {
+        for (std::size_t a = begin; a < end;) {
+            std::size_t b = a + 1;
+            while (b < end && equal(a, b)) ++b;
+            if (b - a > 1 && rank < d) todo.push_back({a, b, rank});
+            a = b;
+        }
+    };
+    push_ties(0, order.size(), HEAD,
+              [&](std::size_t a, std::size_t b) { return patterns[order[a]].head == patterns[order[b]].head; });
+    std::vector<Keyed> s;
+    std::vector<std::uint64_t> rank, block;
+    std::vector<std::size_t> rows, sorted;
+    while (!todo.empty()) {
+        const Run run = todo.back();
+        todo.pop_back();
+        const std::size_t size = run.end - run.begin;
+        const std::size_t width = std::min(std::max<std::size_t>(BLOCK_RANKS / size, 1), d - run.rank);
+        block.resize(size * width);
+        for (std::size_t m = 0; m < size; ++m) {
+            const std::uint64_t start = patterns[order[run.begin + m]].start;
+            sort_window(key, start, d, s);
+            ranks_of(s, start, run.rank, width, rank, block.data() + m * width);
+        }
+        auto row = [&](std::size_t m) { return block.begin() + static_cast<std::ptrdiff_t>(m * width); };
+        rows.resize(size);
+        std::iota(rows.begin(), rows.end(), std::size_t{0});
+        std::sort(rows.begin(), rows.end(), [&](std::size_t a, std::size_t b) {
+            return std::lexicographical_compare(row(a), row(a) + width, row(b), row(b) + width);
+        });
+        sorted.resize(size);
+        for (std::size_t m = 0; m < size; ++m) sorted[m] = order[run.begin + rows[m]];
+        std::copy(sorted.begin(), sorted.end(), order.begin() + static_cast<std::ptrdiff_t>(run.begin));
+        push_ties(run.begin, run.end, run.rank + width, [&](std::size_t a, std::size_t b) {
+            return std::equal(row(rows[a - run.begin]), row(rows[a - run.begin]) + width, row(rows[b - run.begin]));
+        });
+    }
+    return order;
+}
+
 double permutation_entropy_ranks(const std::vector<std::int64_t>& key, std::uint64_t tau, std::size_t d,
                                  std::uint64_t windows) {
-    std::map<std::vector<std::uint32_t>, std::uint64_t> counts;
-    std::vector<std::uint32_t> order(d), rank(d);
-    for (std::uint64_t w = 0; w < windows; ++w) {
-        const std::int64_t* k = key.data() + w * tau;
-        for (std::size_t i = 0; i < d; ++i) order[i] = static_cast<std::uint32_t>(i);
-        std::stable_sort(order.begin(), order.end(), [k](std::uint32_t a, std::uint32_t b) { return k[a] < k[b]; });
-        for (std::size_t p = 0; p < d; ++p) rank[order[p]] = static_cast<std::uint32_t>(p);
-        ++counts[rank];
-    }
-    std::vector<std::uint64_t> ordered;
-    ordered.reserve(counts.size());
-    for (const auto& kv : counts) ordered.push_back(kv.second);
-    return pattern_entropy(ordered, windows);
+    const std::vector<Pattern> patterns = count_patterns(key, tau, d, windows);
+    std::vector<std::uint64_t> counts;
+    counts.reserve(patterns.size());
+    for (std::size_t p : pattern_order(key, d, patterns)) counts.push_back(patterns[p].count);
+    return pattern_entropy(counts, windows);
 }
 
 // permutation_entropy: "tau" (integer; below 1 gives NaN; default 0, so
