@@ -24,8 +24,9 @@ public:
     std::uint64_t operator()(double v) const {
         const std::uint64_t k = edges_.guess(v);
         if (at_or_below(v, k)) {
-            // The symbol is k or below: probe k - 1, k - 3, k - 7, ...
-            std::uint64_t hi = k;
+            if (k == 0 || !at_or_below(v, k - 1)) return k;
+            // Below k - 1: probe k - 2, k - 4, k - 8, ...
+            std::uint64_t hi = k - 1;
             for (std::uint64_t step = 1; hi > 0; step *= 2) {
                 const std::uint64_t j = hi - std::min(step, hi);
                 if (!at_or_below(v, j)) return search(v, j + 1, hi);
