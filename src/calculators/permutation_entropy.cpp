@@ -122,18 +122,18 @@ double permutation_entropy_lehmer(const std::vector<std::int64_t>& key, std::uin
 // Patterns longer than 20 samples, in O(windows + d) memory whatever d.
 //
 // A window is kept as its samples sorted by (key, index), which is their
-// stable order: sorted afresh for each window, or, when windows overlap and
-// move by a few samples, updated by replacing the samples that leave with
-// those that come in. A distinct pattern is kept as the start of the first
-// window that shows it, with its count, a hash of its order and its first
-// ranks; a window shows that pattern when its own order also sorts the
-// first window, d - 1 comparisons. The patterns are then put in the
-// lexicographic order of their rank lists: by their first ranks, and where
-// those tie, by blocks of further ranks recomputed from the series.
+// stable order: sorted afresh, or, from a window a few samples before it,
+// updated by replacing the samples that leave with those that come in. A
+// distinct pattern is kept as the start of the first window that shows it,
+// with its count, a hash of its order and its first ranks; a window shows
+// that pattern when its own order also sorts the first window, d - 1
+// comparisons. The patterns are then put in the lexicographic order of
+// their rank lists: by their first ranks, and where those tie, by blocks of
+// further ranks recomputed from the series.
 using Keyed = std::pair<std::int64_t, std::uint64_t>;  // (key, index in the series)
 
 constexpr std::size_t HEAD = 4;          // ranks kept per pattern (d > 20)
-constexpr std::uint64_t MAX_SLIDE = 8;   // a larger shift sorts each window afresh
+constexpr std::uint64_t MAX_SLIDE = 8;   // a window further on is sorted afresh
 constexpr std::size_t BLOCK_RANKS = std::size_t{1} << 20;  // ranks held at once while ordering ties
 
 struct Pattern {
@@ -141,34 +141,59 @@ struct Pattern {
     std::array<std::uint64_t, HEAD> head;  // ranks of the first HEAD samples
 };
 
-void sort_window(const std::vector<std::int64_t>& key, std::uint64_t start, std::size_t d, std::vector<Keyed>& s) {
-    s.resize(d);
-    for (std::size_t j = 0; j < d; ++j) s[j] = {key[start + j], start + j};
-    std::sort(s.begin(), s.end());
-}
+class SortedWindow {
+public:
+    SortedWindow(const std::vector<std::int64_t>& key, std::size_t d) : key_(key), d_(d) {}
 
-// The sorted window with `out` replaced by `in`: the entries between the
-// two places move by one.
-void replace(std::vector<Keyed>& s, const Keyed& out, const Keyed& in) {
-    const auto o = std::lower_bound(s.begin(), s.end(), out);
-    const auto i = std::lower_bound(s.begin(), s.end(), in);
-    if (i > o) {
-        std::move(o + 1, i, o);
-        *(i - 1) = in;
-    } else {
-        std::move_backward(i, o, o + 1);
-        *i = in;
+    // The window at `start`.
+    void move_to(std::uint64_t start) {
+        if (!entries_.empty() && start > start_ && start - start_ <= MAX_SLIDE && start - start_ < d_) {
+            for (std::uint64_t i = start_; i < start; ++i) replace({key_[i], i}, {key_[i + d_], i + d_});
+        } else {
+            entries_.resize(d_);
+            for (std::size_t j = 0; j < d_; ++j) entries_[j] = {key_[start + j], start + j};
+            std::sort(entries_.begin(), entries_.end());
+        }
+        start_ = start;
     }
-}
 
-// The ranks of samples first .. first + count - 1 of the window at `start`,
-// from its sorted entries.
-void ranks_of(const std::vector<Keyed>& s, std::uint64_t start, std::size_t first, std::size_t count,
-              std::vector<std::uint64_t>& rank, std::uint64_t* out) {
-    rank.resize(s.size());
-    for (std::size_t p = 0; p < s.size(); ++p) rank[s[p].second - start] = p;
-    std::copy_n(rank.begin() + static_cast<std::ptrdiff_t>(first), count, out);
-}
+    // Offset in the window of the sample at each place of the order.
+    std::uint64_t at(std::size_t place) const { return entries_[place].second - start_; }
+
+    // The ranks of the window's samples first .. first + count - 1.
+    void ranks(std::size_t first, std::size_t count, std::uint64_t* out) {
+        if (count * 16 < d_) {
+            for (std::size_t j = first; j < first + count; ++j)
+                *out++ = static_cast<std::uint64_t>(
+                    std::lower_bound(entries_.begin(), entries_.end(), Keyed{key_[start_ + j], start_ + j}) -
+                    entries_.begin());
+            return;
+        }
+        rank_.resize(d_);
+        for (std::size_t p = 0; p < d_; ++p) rank_[at(p)] = p;
+        std::copy_n(rank_.begin() + static_cast<std::ptrdiff_t>(first), count, out);
+    }
+
+private:
+    // `out` replaced by `in`: the entries between their two places move by one.
+    void replace(const Keyed& out, const Keyed& in) {
+        const auto o = std::lower_bound(entries_.begin(), entries_.end(), out);
+        const auto i = std::lower_bound(entries_.begin(), entries_.end(), in);
+        if (i > o) {
+            std::move(o + 1, i, o);
+            *(i - 1) = in;
+        } else {
+            std::move_backward(i, o, o + 1);
+            *i = in;
+        }
+    }
+
+    const std::vector<std::int64_t>& key_;
+    std::size_t d_;
+    std::uint64_t start_ = 0;
+    std::vector<Keyed> entries_;
+    std::vector<std::uint64_t> rank_;
+};
 
 // Open addressing from the hash of a pattern to its place in `patterns`;
 // doubles when half full.
@@ -213,32 +238,25 @@ std::vector<Pattern> count_patterns(const std::vector<std::int64_t>& key, std::u
                                     std::uint64_t windows) {
     std::vector<Pattern> patterns;
     PatternIndex index(std::min<std::uint64_t>(windows, 4096));
-    std::vector<Keyed> s;
-    std::vector<std::uint64_t> rank;
-    const bool slide = tau < d && tau <= MAX_SLIDE;
+    SortedWindow s(key, d);
     for (std::uint64_t w = 0; w < windows; ++w) {
         const std::uint64_t start = w * tau;
-        if (slide && w > 0) {
-            for (std::uint64_t t = 0; t < tau; ++t)
-                replace(s, {key[start - tau + t], start - tau + t}, {key[start + d - tau + t], start + d - tau + t});
-        } else {
-            sort_window(key, start, d, s);
-        }
+        s.move_to(start);
         std::uint64_t h = 0x243F6A8885A308D3ull;
-        for (const Keyed& e : s) h = (std::rotl(h, 23) ^ (e.second - start)) * 0x9E3779B97F4A7C15ull;
-        // Window r shows this pattern when every neighbour pair of this
-        // order is in (key, index) order there too.
+        for (std::size_t q = 0; q < d; ++q) h = (std::rotl(h, 23) ^ s.at(q)) * 0x9E3779B97F4A7C15ull;
+        // The first window of pattern p shows this one when every
+        // neighbour pair of this order is in (key, index) order there too.
         auto same = [&](const Pattern& p) {
             const std::int64_t* k = key.data() + p.start;
             for (std::size_t q = 0; q + 1 < d; ++q) {
-                const std::uint64_t a = s[q].second - start, b = s[q + 1].second - start;
+                const std::uint64_t a = s.at(q), b = s.at(q + 1);
                 if (!(k[a] < k[b] || (k[a] == k[b] && a < b))) return false;
             }
             return true;
         };
         auto make = [&] {
             Pattern p{start, 0, h, {}};
-            ranks_of(s, start, 0, HEAD, rank, p.head.data());
+            s.ranks(0, HEAD, p.head.data());
             patterns.push_back(p);
             return patterns.size() - 1;
         };
@@ -269,8 +287,8 @@ std::vector<std::size_t> pattern_order(const std::vector<std::int64_t>& key, std
     };
     push_ties(0, order.size(), HEAD,
               [&](std::size_t a, std::size_t b) { return patterns[order[a]].head == patterns[order[b]].head; });
-    std::vector<Keyed> s;
-    std::vector<std::uint64_t> rank, block;
+    SortedWindow s(key, d);
+    std::vector<std::uint64_t> block;
     std::vector<std::size_t> rows, sorted;
     while (!todo.empty()) {
         const Run run = todo.back();
@@ -278,13 +296,16 @@ std::vector<std::size_t> pattern_order(const std::vector<std::int64_t>& key, std
         const std::size_t size = run.end - run.begin;
         const std::size_t width = std::min(std::max<std::size_t>(BLOCK_RANKS / size, 1), d - run.rank);
         block.resize(size * width);
-        for (std::size_t m = 0; m < size; ++m) {
-            const std::uint64_t start = patterns[order[run.begin + m]].start;
-            sort_window(key, start, d, s);
-            ranks_of(s, start, run.rank, width, rank, block.data() + m * width);
+        // The windows in series order, so that near ones slide.
+        rows.resize(size);
+        std::iota(rows.begin(), rows.end(), std::size_t{0});
+        auto start_of = [&](std::size_t m) { return patterns[order[run.begin + m]].start; };
+        std::sort(rows.begin(), rows.end(), [&](std::size_t a, std::size_t b) { return start_of(a) < start_of(b); });
+        for (std::size_t m : rows) {
+            s.move_to(start_of(m));
+            s.ranks(run.rank, width, block.data() + m * width);
         }
         auto row = [&](std::size_t m) { return block.begin() + static_cast<std::ptrdiff_t>(m * width); };
-        rows.resize(size);
         std::iota(rows.begin(), rows.end(), std::size_t{0});
         std::sort(rows.begin(), rows.end(), [&](std::size_t a, std::size_t b) {
             return std::lexicographical_compare(row(a), row(a) + width, row(b), row(b) + width);
