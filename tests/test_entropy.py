@@ -1,6 +1,8 @@
 """Entropy and complexity calculators against numpy transcriptions of their definitions."""
 import collections
 import math
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -32,6 +34,9 @@ def test_binned_entropy_matches_the_histogram(seed, b):
     assert one("binned_entropy", x, {"max_bins": b}) == pytest.approx(binned_oracle(x, b), rel=1e-13, abs=1e-15)
 
 
+E37 = 37 * ((8.4 - 8.0) / 100) + 8.0
+
+
 @pytest.mark.parametrize(
     "x, b, want",
     [
@@ -48,6 +53,9 @@ def test_binned_entropy_matches_the_histogram(seed, b):
         ([-1e308, 0.0, 1e308], 2, math.log(3) - (2 / 3) * math.log(2)),  # 0 is the middle edge: last bin
         # 2^63 - 1 bins on three samples: three occupied bins.
         ([0.0, 0.5, 1.0], BIG, math.log(3)),
+        # e_37 = 8.148 lies at position 36.99999999999989: the edge test puts
+        # it in bin 37 with its next double (bins 0, 37, 37, 99).
+        ([8.0, E37, math.nextafter(E37, INF), 8.4], 100, 1.5 * math.log(2)),
     ],
 )
 def test_binned_entropy_decisive_cases(x, b, want):
@@ -139,10 +147,18 @@ def pe_oracle(x, tau, d):
     return -h
 
 
-@pytest.mark.parametrize("tau, d", [(1, 2), (1, 3), (1, 5), (2, 4), (3, 7), (1, 9), (4, 12), (1, 21), (2, 30)])
-@pytest.mark.parametrize("kind", ["normal", "ties"])
+@pytest.mark.parametrize(
+    "tau, d", [(1, 2), (1, 3), (1, 5), (2, 4), (3, 7), (1, 9), (4, 12), (1, 21), (2, 30), (1, 64), (9, 100), (3, 200)]
+)
+@pytest.mark.parametrize("kind", ["normal", "ties", "periodic"])
 def test_permutation_entropy_matches_the_patterns_bit_for_bit(tau, d, kind):
-    x = series(kind, 400, d)
+    x = series(kind if kind != "periodic" else "normal", 400, d)
+    if kind == "periodic":
+        # Repeated patterns, and distinct ones (a swapped neighbour pair) that
+        # share their first ranks.
+        x = np.tile(x[:13], 31)[:400]
+        for i in np.random.default_rng(d).integers(0, 399, size=6):
+            x[[i, i + 1]] = x[[i + 1, i]]
     if kind == "ties":
         x[::7] = NAN
         x[3::11] = -0.0
@@ -168,14 +184,42 @@ def test_permutation_entropy_decisive_cases(x, params, want):
     assert close(one("permutation_entropy", x, params), want, rel=1e-14)
 
 
+def test_permutation_entropy_memory_follows_the_windows_not_the_dimension():
+    # 10,001 windows of 10,000 samples, all distinct patterns: ln 10001. The
+    # peak is the child's own (VmHWM; ru_maxrss would carry this process's).
+    code = """
+import re, numpy as np
+from selquor_rs import compute_feature
+x = np.random.default_rng(1).normal(size=20000)
+(v,) = compute_feature("permutation_entropy", x, [{"tau": 1, "dimension": 10000}])
+print(repr(v), re.search(r"VmHWM:\\s*(\\d+) kB", open("/proc/self/status").read()).group(1))
+"""
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    value, peak_kib = done.stdout.split()
+    assert float(value) == pytest.approx(math.log(10001), rel=1e-12) and int(peak_kib) < 64 * 1024
+
+
 # ----------------------------------------------------- Lempel-Ziv
 
 
+def lz_symbols(x, b):
+    # Per sample, the first k in [0, b) with v <= e_{k+1} by bisection; edges
+    # computed where read, so any b.
+    lo, hi = min(x), max(x)
+    step = (hi - lo) / b
+    edge = lambda i: hi if i >= b else float(i) * step + lo  # noqa: E731
+    out = []
+    for v in x:
+        a, c = 0, b
+        while a < c:
+            mid = a + (c - a) // 2
+            a, c = (a, mid) if not v > edge(mid + 1) else (mid + 1, c)
+        out.append(a)
+    return out
+
+
 def lz_oracle(x, b):
-    x = np.asarray(x, dtype=np.float64)
-    lo, hi = x.min(), x.max()
-    edges = np.array([i * ((hi - lo) / b) + lo for i in range(b)] + [hi])
-    sym = np.searchsorted(edges[1:], x, side="left")  # edges e_1..e_b below v
+    sym = lz_symbols([float(v) for v in x], b)
     phrases, seen, i = 0, set(), 0
     while i < len(sym):
         j = i + 1
@@ -189,10 +233,16 @@ def lz_oracle(x, b):
     return phrases / len(x)
 
 
-@pytest.mark.parametrize("b", [1, 2, 3, 10, 64])
-@pytest.mark.parametrize("kind", ["normal", "ties", "walk"])
+@pytest.mark.parametrize(
+    "b, kind",
+    [(b, k) for b in (1, 2, 3, 10, 64) for k in ("normal", "ties", "walk")]
+    + [(b, "ulps") for b in (10**4, 3 * 10**15, BIG)],  # runs of edges rounding to one double
+)
 def test_lempel_ziv_matches_the_phrase_parse(b, kind):
-    x = series(kind, 300, b)
+    if kind == "ulps":
+        x = 1.0 + np.random.default_rng(b % 1000).integers(0, 50, size=300) * 2.0**-52
+    else:
+        x = series(kind, 300, b)
     assert one("lempel_ziv_complexity", x, {"bins": b}) == lz_oracle(x, b)
 
 
@@ -217,3 +267,34 @@ def test_lempel_ziv_matches_the_phrase_parse(b, kind):
 )
 def test_lempel_ziv_decisive_cases(x, bins, want):
     assert close(one("lempel_ziv_complexity", x, {} if bins is None else {"bins": bins}), want, rel=1e-14)
+
+
+# Bin counts where runs of up to 2^63 consecutive edges round to one double:
+# each call answers within a second, in a child that a hang cannot block.
+_LZ_CHILD = """
+import sys, time, numpy as np
+from selquor_rs import compute_feature
+x = np.frombuffer(bytes.fromhex(sys.stdin.read()), dtype=np.float64)
+t = time.perf_counter()
+(v,) = compute_feature("lempel_ziv_complexity", x, [{"bins": int(sys.argv[1])}])
+print(repr(v), time.perf_counter() - t)
+"""
+
+
+@pytest.mark.parametrize(
+    "x, bins, want",
+    [
+        ([1e16, 1e16 + 2, 1e16 + 4, 1e16 + 6], BIG, 1.0),
+        ([1.7e9, 1.7e9 + 1, 1.7e9 + 3, 1.7e9 + 2], BIG, 1.0),
+        ([1e9, 1e9 + 1], 2**62, None),
+        (np.random.default_rng(7).integers(0, 1000, 1000) * 5e-324, 10**9, None),  # subnormal: a zero step
+        (1 + 1e-9 * np.random.default_rng(8).normal(size=1000), 2**62, None),
+    ],
+)
+def test_lempel_ziv_answers_at_once_for_any_bin_count(x, bins, want):
+    x = np.asarray(x, dtype=np.float64)
+    want = lz_oracle(x, bins) if want is None else want
+    done = subprocess.run([sys.executable, "-c", _LZ_CHILD, str(bins)], input=x.tobytes().hex(),
+                          capture_output=True, text=True, timeout=60)
+    value, seconds = done.stdout.split()
+    assert float(value) == want and float(seconds) < 1.0

@@ -50,7 +50,9 @@ extern const std::span<const Entry> PEAK_ENTRIES;          // peaks.cpp: peaks, 
 extern const std::span<const Entry> QUANTILE_ENTRIES;      // quantiles.cpp: quantiles, corridors, mass
 extern const std::span<const Entry> OTHER_ENTRIES;         // other.cpp: the remaining calculators
 extern const std::span<const Entry> AUTOCORRELATION_ENTRIES;  // autocorrelation.cpp
-extern const std::span<const Entry> ENTROPY_ENTRIES;          // entropy.cpp: entropies and complexity
+extern const std::span<const Entry> ENTROPY_ENTRIES;          // entropy.cpp: histogram and template entropies
+extern const std::span<const Entry> PERMUTATION_ENTROPY_ENTRIES;  // permutation_entropy.cpp
+extern const std::span<const Entry> LEMPEL_ZIV_ENTRIES;       // lempel_ziv.cpp: the phrase count
 extern const std::span<const Entry> TREND_ENTRIES;            // trend.cpp: trends, regressions, unit root, drift
 extern const std::span<const Entry> SPECTRAL_ENTRIES;         // spectral.cpp: FFT coefficients and densities
 extern const std::span<const Entry> WAVELET_ENTRIES;          // wavelet.cpp: CWT coefficients and peaks
