@@ -16,6 +16,7 @@
 #include "calculators/registry.h"
 #include "helpers/params.h"
 #include "numeric/constants.h"
+#include "numeric/interrupt.h"
 #include "numeric/stats.h"
 
 namespace calculators {
@@ -23,6 +24,11 @@ namespace calculators {
 namespace {
 
 using numeric::NaN;
+
+// A long series with a large dimension can take minutes: the counting and
+// the ordering poll for a stop request every this many rank reads (a value
+// left by a stop is discarded).
+constexpr std::uint64_t STOP_STRIDE = std::uint64_t{1} << 18;
 
 // Sort key of the ordinal patterns: every NaN first and equal to the others,
 // then the numbers by value with -0.0 equal to 0.0.
@@ -94,7 +100,9 @@ double permutation_entropy_lehmer(const std::vector<std::int64_t>& key, std::uin
     std::vector<std::uint32_t> table(dense ? patterns : 0, 0);
     std::vector<std::uint64_t> codes;
     if (!dense) codes.reserve(windows);
+    interrupt::Stride stride(STOP_STRIDE);
     for (std::uint64_t w = 0; w < windows; ++w) {
+        if (stride(d)) return NaN;
         if (tau == 1 && w > 0) {
             // The window slides by one: drop the first sample's digit and
             // let every remaining sample count the one that came in.
@@ -239,7 +247,9 @@ std::vector<Pattern> count_patterns(const std::vector<std::int64_t>& key, std::u
     std::vector<Pattern> patterns;
     PatternIndex index(std::min<std::uint64_t>(windows, 4096));
     SortedWindow s(key, d);
+    interrupt::Stride stride(STOP_STRIDE);
     for (std::uint64_t w = 0; w < windows; ++w) {
+        if (stride(d)) break;
         const std::uint64_t start = w * tau;
         s.move_to(start);
         std::uint64_t h = 0x243F6A8885A308D3ull;
@@ -290,11 +300,13 @@ std::vector<std::size_t> pattern_order(const std::vector<std::int64_t>& key, std
     SortedWindow s(key, d);
     std::vector<std::uint64_t> block;
     std::vector<std::size_t> rows, sorted;
+    interrupt::Stride stride(STOP_STRIDE);
     while (!todo.empty()) {
         const Run run = todo.back();
         todo.pop_back();
         const std::size_t size = run.end - run.begin;
         const std::size_t width = std::min(std::max<std::size_t>(BLOCK_RANKS / size, 1), d - run.rank);
+        if (stride(size * width)) break;
         block.resize(size * width);
         // The windows in series order, so that near ones slide.
         rows.resize(size);
