@@ -8,7 +8,7 @@ namespace regression::detail {
 
 // Columns per tile of the Householder factorisation: a tile is stored as
 // rows of TILE doubles, and one pass over its rows reflects all its columns.
-inline constexpr std::size_t TILE = 16;
+inline constexpr std::size_t TILE = 8;
 
 struct Reflected {
     double vn;          // |v|^2 (computed here when `own`)

@@ -1,11 +1,11 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <memory>
 
 #include "numeric/constants.h"
 #include "numeric/regression.h"
 #include "numeric/householder_lanes.h"
+#include "numeric/large_buffer.h"
 #include "numeric/regression_detail.h"
 #include "numeric/stats.h"
 
@@ -22,6 +22,7 @@ using detail::Reflected;
 using detail::TILE;
 
 using numeric::EPS;
+using numeric::LargeBuffer;
 using numeric::NaN;
 using stats::all_finite;
 
@@ -49,7 +50,7 @@ struct Solution {
 // all its columns. The squared norm of the next column is summed in the same
 // pass that updates it.
 struct Householder {
-    std::vector<double> tiles;  // tile t: m rows of TILE doubles, columns t*TILE ..
+    LargeBuffer tiles;  // tile t: m rows of TILE doubles, columns t*TILE ..
     std::size_t m = 0, k = 0;
     std::size_t done = 0;      // columns reflected before the first that cannot be
     std::vector<double> nrm;  // the divisor of each column (1.0 past column k - 1)
@@ -65,13 +66,14 @@ Householder factor(const Matrix& x, std::span<const double> y) {
     const std::size_t m = x.rows, k = x.cols, ntiles = (k + 1 + TILE - 1) / TILE;
     h.m = m;
     h.k = k;
-    h.tiles.assign(ntiles * m * TILE, 0.0);
+    h.tiles = LargeBuffer(ntiles * m * TILE);
     auto tile = [&](std::size_t t) { return h.tiles.data() + t * m * TILE; };
+    // Row i of the design and y[i], then zeros to the end of the last tile.
+    std::vector<double> wide(ntiles * TILE, 0.0);
     for (std::size_t i = 0; i < m; ++i) {
-        const double* const row = x.data.data() + i * k;
-        for (std::size_t t = 0; t * TILE < k; ++t)
-            std::copy_n(row + t * TILE, std::min(TILE, k - t * TILE), tile(t) + i * TILE);
-        tile(k / TILE)[i * TILE + k % TILE] = y[i];
+        std::copy_n(x.data.data() + i * k, k, wide.data());
+        wide[k] = y[i];
+        for (std::size_t t = 0; t < ntiles; ++t) std::copy_n(wide.data() + t * TILE, TILE, tile(t) + i * TILE);
     }
     // Unit-norm columns make the rank tolerances scale-free; a column with
     // no finite positive norm is left as it is. The target (and the padding)
@@ -87,8 +89,8 @@ Householder factor(const Matrix& x, std::span<const double> y) {
         divide_columns(tile(t), m, h.nrm.data() + t * TILE);
     }
     // Every reflection's v, from its own row on (rows above are never read).
-    const auto vs_store = std::make_unique_for_overwrite<double[]>(m * k);
-    double* const vs = vs_store.get();
+    const LargeBuffer vs_store(m * k);
+    double* const vs = vs_store.data();
     std::vector<double> vn(k);
     std::vector<char> applied(k, 0);
     bool escaped = false;
