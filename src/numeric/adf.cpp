@@ -7,6 +7,7 @@
 #include <string>
 
 #include "numeric/constants.h"
+#include "numeric/regression_detail.h"
 #include "numeric/special.h"
 
 namespace regression {
@@ -56,6 +57,26 @@ std::size_t lag_bound(std::size_t n) {
     return static_cast<std::size_t>(std::min(half, static_cast<std::int64_t>(schwert)));
 }
 
+// The rows of a lag regression, read straight from the series: the lagged
+// level and the differences lagged 1 .. lag, behind the constant (the search
+// designs) or ahead of it (the final one).
+class LagRows final : public detail::DesignRows {
+public:
+    LagRows(std::span<const double> x, std::span<const double> dx, std::size_t lag, std::size_t cols, bool constant_first)
+        : DesignRows(dx.size() - lag, cols), x_(x), dx_(dx), lag_(lag), first_(constant_first) {}
+    void row(std::size_t r, double* out) const override {
+        double* const at = out + (first_ ? 1 : 0);
+        at[0] = x_[lag_ + r];
+        for (std::size_t l = 1; l + 1 < cols; ++l) at[l] = dx_[lag_ + r - l];
+        out[first_ ? 0 : cols - 1] = 1.0;
+    }
+
+private:
+    std::span<const double> x_, dx_;
+    std::size_t lag_;
+    bool first_;
+};
+
 }  // namespace
 
 AdfTest::AdfTest(std::span<const double> x) : x_(x) {
@@ -69,25 +90,11 @@ AdfTest::AdfTest(std::span<const double> x) : x_(x) {
 // Every candidate shares the N - maxlag rows of the lag matrix of lag
 // maxlag; the candidate with j lags has the columns [1, level, dx lagged 1 ..
 // j], so the candidates are the leading column sets of the widest one.
-const Matrix& AdfTest::design() {
-    if (design_) return *design_;
-    const std::size_t big_n = dx_.size(), lag = maxlag_, rows = big_n - lag, cols = lag + 2;
-    Matrix& d = design_.emplace(Matrix{std::vector<double>(rows * cols), rows, cols});
-    target_.resize(rows);
-    for (std::size_t r = 0; r < rows; ++r) {
-        double* const row = d.data.data() + r * cols;
-        row[0] = 1.0;
-        row[1] = x_[lag + r];
-        for (std::size_t l = 1; l <= lag; ++l) row[1 + l] = dx_[lag + r - l];
-        target_[r] = dx_[lag + r];
-    }
-    return d;
-}
-
 const std::vector<std::optional<AdfTest::Candidate>>& AdfTest::candidates() {
     if (candidates_) return *candidates_;
-    const Matrix& x = design();  // fills target_ too
-    const auto fits = ols_nested(x, target_, 2);
+    const std::size_t lag = maxlag_;
+    const std::span<const double> target(dx_.data() + lag, dx_.size() - lag);
+    const auto fits = detail::ols_nested(LagRows(x_, dx_, lag, lag + 2, true), target, 2);
     std::vector<std::optional<Candidate>> out(fits.size());
     for (std::size_t j = 0; j < fits.size(); ++j)
         if (fits[j])
@@ -306,18 +313,9 @@ std::optional<std::size_t> AdfTest::screened_lag(bool bic) {
 // constant last so that the lagged level is the first coefficient.
 AdfResult AdfTest::final_fit(std::size_t lag) {
     if (auto it = finals_.find(lag); it != finals_.end()) return it->second;
-    const std::size_t rows = dx_.size() - lag, cols = lag + 2;
-    Matrix design{std::vector<double>(rows * cols), rows, cols};
-    std::vector<double> target(rows);
-    for (std::size_t r = 0; r < rows; ++r) {
-        double* const row = design.data.data() + r * cols;
-        row[0] = x_[lag + r];
-        for (std::size_t l = 1; l <= lag; ++l) row[l] = dx_[lag + r - l];
-        row[lag + 1] = 1.0;
-        target[r] = dx_[lag + r];
-    }
+    const std::span<const double> target(dx_.data() + lag, dx_.size() - lag);
     AdfResult res = NO_RESULT;
-    if (const auto fit = ols(design, target)) {
+    if (const auto fit = detail::ols_nested(LagRows(x_, dx_, lag, lag + 2, false), target, lag + 2).front()) {
         const double t = fit->tvalues[0];
         res = AdfResult{t, mackinnon_pvalue(t), static_cast<double>(lag)};
     }

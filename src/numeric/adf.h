@@ -60,7 +60,6 @@ private:
         mutable std::map<std::size_t, double> refined;
     };
     double refined_ssr(const Screen& sc, std::size_t j) const;
-    const Matrix& design();
     const std::vector<std::optional<Candidate>>& candidates();
     const std::optional<Screen>& screen();
     std::optional<std::size_t> screened_lag(bool bic);
@@ -70,8 +69,6 @@ private:
     bool testable_ = false;
     std::vector<double> dx_;
     std::size_t maxlag_ = 0;
-    std::optional<Matrix> design_;
-    std::vector<double> target_;
     std::optional<std::vector<std::optional<Candidate>>> candidates_;
     std::optional<std::optional<Screen>> screen_;
     std::map<std::size_t, AdfResult> finals_;

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <span>
+#include <vector>
 
 #include "numeric/regression.h"
 
@@ -21,5 +23,23 @@ inline double max_ignoring_nan(std::span<const double> x) {
         if (v > top) top = v;
     return top;
 }
+
+// A design read row by row. The fits copy each row into their own layout,
+// so a caller whose rows follow a rule (the lags of a series) never stores
+// the design whole.
+class DesignRows {
+public:
+    DesignRows(std::size_t rows, std::size_t cols) : rows(rows), cols(cols) {}
+    // Writes the cols values of row i to out.
+    virtual void row(std::size_t i, double* out) const = 0;
+
+    const std::size_t rows, cols;
+
+protected:
+    ~DesignRows() = default;
+};
+
+// ols_nested of regression.h on a design given by its rows.
+std::vector<std::optional<OlsFit>> ols_nested(const DesignRows& x, std::span<const double> y, std::size_t k_first);
 
 }  // namespace regression::detail

@@ -16,6 +16,7 @@ namespace {
 using detail::apply_reflector;
 using detail::apply_reflectors;
 using detail::column_squares;
+using detail::DesignRows;
 using detail::divide_columns;
 using detail::predict_rows;
 using detail::Reflected;
@@ -61,7 +62,7 @@ struct Householder {
 
 // Scales the columns of x to unit norm (nrm: the divisors) and factors the
 // scaled design.
-Householder factor(const Matrix& x, std::span<const double> y) {
+Householder factor(const DesignRows& x, std::span<const double> y) {
     Householder h;
     const std::size_t m = x.rows, k = x.cols, ntiles = (k + 1 + TILE - 1) / TILE;
     h.m = m;
@@ -71,7 +72,7 @@ Householder factor(const Matrix& x, std::span<const double> y) {
     // Row i of the design and y[i], then zeros to the end of the last tile.
     std::vector<double> wide(ntiles * TILE, 0.0);
     for (std::size_t i = 0; i < m; ++i) {
-        std::copy_n(x.data.data() + i * k, k, wide.data());
+        x.row(i, wide.data());
         wide[k] = y[i];
         for (std::size_t t = 0; t < ntiles; ++t) std::copy_n(wide.data() + t * TILE, TILE, tile(t) + i * TILE);
     }
@@ -172,28 +173,41 @@ std::optional<Solution> solve_svd(const Matrix& xs, std::span<const double> y) {
 }
 
 // The first k columns of x, each divided by its norm.
-Matrix scaled_columns(const Matrix& x, std::span<const double> nrm, std::size_t k) {
+Matrix scaled_columns(const DesignRows& x, std::span<const double> nrm, std::size_t k) {
     Matrix out{std::vector<double>(x.rows * k), x.rows, k};
-    for (std::size_t i = 0; i < x.rows; ++i)
-        for (std::size_t j = 0; j < k; ++j) out(i, j) = x(i, j) / nrm[j];
+    std::vector<double> row(x.cols);
+    for (std::size_t i = 0; i < x.rows; ++i) {
+        x.row(i, row.data());
+        for (std::size_t j = 0; j < k; ++j) out(i, j) = row[j] / nrm[j];
+    }
     return out;
 }
+
+// The rows of a well-formed matrix.
+class MatrixRows final : public DesignRows {
+public:
+    explicit MatrixRows(const Matrix& x) : DesignRows(x.rows, x.cols), x_(x) {}
+    void row(std::size_t i, double* out) const override { std::copy_n(x_.data.data() + i * cols, cols, out); }
+
+private:
+    const Matrix& x_;
+};
 
 // The residual sum of squares of every fit, rows in order: each row's
 // prediction is summed over the columns in order, many rows at a time from
 // a column-major block (independent sums), then the squares are added row by
 // row, a few fits side by side.
-void fill_ssr(const Matrix& x, std::span<const double> y, std::vector<std::optional<OlsFit>>& fits) {
+void fill_ssr(const DesignRows& x, std::span<const double> y, std::vector<std::optional<OlsFit>>& fits) {
     constexpr std::size_t BLOCK = 64, GROUP = 4;
     const std::size_t m = x.rows, kmax = x.cols;
     std::vector<std::size_t> live;
     for (std::size_t c = 0; c < fits.size(); ++c)
         if (fits[c]) live.push_back(c);
-    std::vector<double> block(BLOCK * kmax), pred(GROUP * BLOCK), ssr(live.size(), 0.0);
+    std::vector<double> block(BLOCK * kmax), pred(GROUP * BLOCK), ssr(live.size(), 0.0), row(kmax);
     for (std::size_t i0 = 0; i0 < m; i0 += BLOCK) {
         const std::size_t len = std::min(BLOCK, m - i0);
         for (std::size_t r = 0; r < len; ++r) {
-            const double* const row = x.data.data() + (i0 + r) * kmax;
+            x.row(i0 + r, row.data());
             for (std::size_t j = 0; j < kmax; ++j) block[j * BLOCK + r] = row[j];
         }
         for (std::size_t g0 = 0; g0 < live.size(); g0 += GROUP) {
@@ -235,10 +249,11 @@ void finish(OlsFit& fit, const Solution& sol, std::size_t m) {
 
 }  // namespace
 
-std::vector<std::optional<OlsFit>> ols_nested(const Matrix& x, std::span<const double> y, std::size_t k_first) {
+std::vector<std::optional<OlsFit>> detail::ols_nested(const DesignRows& x, std::span<const double> y,
+                                                      std::size_t k_first) {
     const std::size_t kmax = x.cols;
     std::vector<std::optional<OlsFit>> fits(k_first <= kmax ? kmax - k_first + 1 : 0);
-    if (fits.empty() || !detail::well_formed(x) || y.size() != x.rows || x.rows == 0 || kmax == 0) return fits;
+    if (fits.empty() || y.size() != x.rows || x.rows == 0 || kmax == 0) return fits;
     const std::size_t m = x.rows;
 
     // Unit-norm columns make the rank tolerances scale-free; a column with no
@@ -305,6 +320,11 @@ std::vector<std::optional<OlsFit>> ols_nested(const Matrix& x, std::span<const d
     for (std::size_t c = 0; c < fits.size(); ++c)
         if (fits[c]) finish(*fits[c], sols[c], m);
     return fits;
+}
+
+std::vector<std::optional<OlsFit>> ols_nested(const Matrix& x, std::span<const double> y, std::size_t k_first) {
+    if (!detail::well_formed(x)) return std::vector<std::optional<OlsFit>>(k_first <= x.cols ? x.cols - k_first + 1 : 0);
+    return detail::ols_nested(MatrixRows(x), y, k_first);
 }
 
 std::optional<OlsFit> ols(const Matrix& x, std::span<const double> y) {
