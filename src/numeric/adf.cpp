@@ -49,6 +49,15 @@ bool varies_finitely(std::span<const double> x) {
     return std::isfinite(lo) && std::isfinite(hi) && lo != hi;
 }
 
+// The information criterion of a fit: -inf for an exact one (nothing beats
+// it), otherwise -2 log-likelihood plus the penalty of Akaike (2 rank) or
+// Schwarz (rank ln nobs).
+double criterion(double ssr, double nobs, double rank, bool bic) {
+    if (ssr <= 0.0) return -std::numeric_limits<double>::infinity();
+    const double m2llf = 2.0 * ((nobs * 0.5) * ((std::log(ssr / nobs) + LN_2PI) + 1.0));
+    return bic ? rank * std::log(nobs) + m2llf : (rank + rank) + m2llf;
+}
+
 // min(floor(n / 2) - 2, ceil(12 (n / 100)^(1/4))) for n >= 4.
 std::size_t lag_bound(std::size_t n) {
     const double schwert = std::ceil(12.0 * std::pow(static_cast<double>(n) / 100.0, 0.25));
@@ -271,9 +280,8 @@ std::optional<std::size_t> AdfTest::screened_lag(bool bic) {
     std::vector<double> crit(count), slack(count);
     std::size_t best = 0;
     for (std::size_t j = 0; j < count; ++j) {
-        const double rank = static_cast<double>(j + 2), ssr = sc->ssr[j];
-        const double m2llf = 2.0 * ((nobs * 0.5) * ((std::log(ssr / nobs) + LN_2PI) + 1.0));
-        crit[j] = bic ? rank * std::log(nobs) + m2llf : (rank + rank) + m2llf;
+        const double ssr = sc->ssr[j];
+        crit[j] = criterion(ssr, nobs, static_cast<double>(j + 2), bic);
         // |d crit| <= nobs |d ssr| / ssr, with |d ssr| <= err <= ssr / 2;
         // doubled, plus the rounding of the criterion itself.
         slack[j] = 2.0 * nobs * (2.0 * sc->err[j] / ssr) + 1e-9 * (std::fabs(crit[j]) + 1.0);
@@ -296,10 +304,9 @@ std::optional<std::size_t> AdfTest::screened_lag(bool bic) {
                          EPS * (kap * kap * kap * (ch + kd * kd) * (ch + kd * kd) + nobs * nobs * kd * kd * kap * kap));
     best = contenders[0];
     for (std::size_t j : contenders) {
-        const double rank = static_cast<double>(j + 2), ssr = refined_ssr(*sc, j);
+        const double ssr = refined_ssr(*sc, j);
         if (!(ssr > 2.0 * err2)) return std::nullopt;
-        const double m2llf = 2.0 * ((nobs * 0.5) * ((std::log(ssr / nobs) + LN_2PI) + 1.0));
-        crit[j] = bic ? rank * std::log(nobs) + m2llf : (rank + rank) + m2llf;
+        crit[j] = criterion(ssr, nobs, static_cast<double>(j + 2), bic);
         slack[j] = 2.0 * nobs * (2.0 * err2 / ssr) + 1e-9 * (std::fabs(crit[j]) + 1.0);
         if (!std::isfinite(crit[j])) return std::nullopt;
         if (crit[j] < crit[best]) best = j;
@@ -342,11 +349,7 @@ AdfResult AdfTest::run(std::string_view autolag) {
             for (std::size_t j = 0; j < fits.size(); ++j) {
                 if (!fits[j]) continue;
                 const Candidate& c = *fits[j];
-                double crit = -std::numeric_limits<double>::infinity();
-                if (!(c.ssr <= 0.0)) {
-                    const double m2llf = 2.0 * ((c.nobs * 0.5) * ((std::log(c.ssr / c.nobs) + LN_2PI) + 1.0));
-                    crit = *mode == Mode::Aic ? (c.rank + c.rank) + m2llf : c.rank * std::log(c.nobs) + m2llf;
-                }
+                const double crit = criterion(c.ssr, c.nobs, c.rank, *mode == Mode::Bic);
                 if (crit < best) {
                     best = crit;
                     used = j;
