@@ -7,6 +7,7 @@
 #include <string>
 
 #include "numeric/constants.h"
+#include "numeric/householder_lanes.h"
 #include "numeric/regression_detail.h"
 #include "numeric/special.h"
 
@@ -146,12 +147,7 @@ const std::optional<AdfTest::Screen>& AdfTest::screen() {
             for (std::size_t l = 1; l <= lag; ++l) row[1 + l] = dx_[at - l];
             row[k] = dx_[at];
         }
-        const double *r0 = ext.data(), *r1 = r0 + w, *r2 = r1 + w, *r3 = r2 + w;
-        for (std::size_t a = 0; a < w; ++a) {
-            double* const ga = part.data() + a * w;
-            const double a0 = r0[a], a1 = r1[a], a2 = r2[a], a3 = r3[a];
-            for (std::size_t b = a; b < w; ++b) ga[b] += (a0 * r0[b] + a1 * r1[b]) + (a2 * r2[b] + a3 * r3[b]);
-        }
+        detail::gram_rows4(ext.data(), w, part.data());
     }
     for (std::size_t e = 0; e < w * w; ++e) ge[e] += part[e];
     std::vector<double> g(k * k), xy(k);
