@@ -8,7 +8,6 @@
 
 #include "numeric/constants.h"
 #include "numeric/householder_lanes.h"
-#include "numeric/regression_detail.h"
 #include "numeric/special.h"
 
 namespace regression {
@@ -104,7 +103,8 @@ const std::vector<std::optional<AdfTest::Candidate>>& AdfTest::candidates() {
     if (candidates_) return *candidates_;
     const std::size_t lag = maxlag_;
     const std::span<const double> target(dx_.data() + lag, dx_.size() - lag);
-    const auto fits = detail::ols_nested(LagRows(x_, dx_, lag, lag + 2, true), target, 2);
+    scratch_.reserve(dx_.size(), lag + 2);  // room for the final fit too
+    const auto fits = detail::ols_nested(LagRows(x_, dx_, lag, lag + 2, true), target, 2, &scratch_);
     std::vector<std::optional<Candidate>> out(fits.size());
     for (std::size_t j = 0; j < fits.size(); ++j)
         if (fits[j])
@@ -318,7 +318,8 @@ AdfResult AdfTest::final_fit(std::size_t lag) {
     if (auto it = finals_.find(lag); it != finals_.end()) return it->second;
     const std::span<const double> target(dx_.data() + lag, dx_.size() - lag);
     AdfResult res = NO_RESULT;
-    if (const auto fit = detail::ols_nested(LagRows(x_, dx_, lag, lag + 2, false), target, lag + 2).front()) {
+    const LagRows rows(x_, dx_, lag, lag + 2, false);
+    if (const auto fit = detail::ols_nested(rows, target, lag + 2, &scratch_).front()) {
         const double t = fit->tvalues[0];
         res = AdfResult{t, mackinnon_pvalue(t), static_cast<double>(lag)};
     }

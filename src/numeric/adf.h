@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "numeric/regression.h"
+#include "numeric/regression_detail.h"
 
 namespace regression {
 
@@ -72,6 +73,8 @@ private:
     std::optional<std::vector<std::optional<Candidate>>> candidates_;
     std::optional<std::optional<Screen>> screen_;
     std::map<std::size_t, AdfResult> finals_;
+    // One set of working arrays for the search and the final fits.
+    detail::FactorScratch scratch_;
 };
 
 AdfResult adfuller(std::span<const double> x, std::string_view autolag);

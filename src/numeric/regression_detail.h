@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "numeric/large_buffer.h"
 #include "numeric/regression.h"
 
 namespace regression::detail {
@@ -39,7 +40,19 @@ protected:
     ~DesignRows() = default;
 };
 
-// ols_nested of regression.h on a design given by its rows.
-std::vector<std::optional<OlsFit>> ols_nested(const DesignRows& x, std::span<const double> y, std::size_t k_first);
+// The working arrays of the Householder factorisation (the tiled design and
+// the reflection vectors), kept by a caller that fits several designs in a
+// row so that each fit reuses the memory the previous one touched. Arrays
+// grow on demand; reserve sizes them for every design of up to rows x cols
+// at once (untouched memory costs nothing).
+struct FactorScratch {
+    numeric::LargeBuffer tiles, vs;
+    void reserve(std::size_t rows, std::size_t cols);
+};
+
+// ols_nested of regression.h on a design given by its rows, with the
+// working arrays in scratch when given.
+std::vector<std::optional<OlsFit>> ols_nested(const DesignRows& x, std::span<const double> y, std::size_t k_first,
+                                              FactorScratch* scratch = nullptr);
 
 }  // namespace regression::detail

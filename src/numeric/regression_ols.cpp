@@ -51,7 +51,7 @@ struct Solution {
 // all its columns. The squared norm of the next column is summed in the same
 // pass that updates it.
 struct Householder {
-    LargeBuffer tiles;  // tile t: m rows of TILE doubles, columns t*TILE ..
+    double* tiles = nullptr;  // tile t: m rows of TILE doubles, columns t*TILE ..
     std::size_t m = 0, k = 0;
     std::size_t done = 0;      // columns reflected before the first that cannot be
     std::vector<double> nrm;  // the divisor of each column (1.0 past column k - 1)
@@ -60,15 +60,21 @@ struct Householder {
     double b(std::size_t i) const { return at(i, k); }
 };
 
+// Tiles of the design with its target column, of every design of up to
+// rows x cols.
+std::size_t tiled_size(std::size_t rows, std::size_t cols) { return (cols + 1 + TILE - 1) / TILE * TILE * rows; }
+
 // Scales the columns of x to unit norm (nrm: the divisors) and factors the
-// scaled design.
-Householder factor(const DesignRows& x, std::span<const double> y) {
+// scaled design, in the arrays of s.
+Householder factor(const DesignRows& x, std::span<const double> y, detail::FactorScratch& s) {
     Householder h;
     const std::size_t m = x.rows, k = x.cols, ntiles = (k + 1 + TILE - 1) / TILE;
     h.m = m;
     h.k = k;
-    h.tiles = LargeBuffer(ntiles * m * TILE);
-    auto tile = [&](std::size_t t) { return h.tiles.data() + t * m * TILE; };
+    if (s.tiles.size() < tiled_size(m, k)) s.tiles = LargeBuffer(tiled_size(m, k));
+    if (s.vs.size() < m * k) s.vs = LargeBuffer(m * k);
+    h.tiles = s.tiles.data();
+    auto tile = [&](std::size_t t) { return h.tiles + t * m * TILE; };
     // Row i of the design and y[i], then zeros to the end of the last tile.
     std::vector<double> wide(ntiles * TILE, 0.0);
     for (std::size_t i = 0; i < m; ++i) {
@@ -90,8 +96,7 @@ Householder factor(const DesignRows& x, std::span<const double> y) {
         divide_columns(tile(t), m, h.nrm.data() + t * TILE);
     }
     // Every reflection's v, from its own row on (rows above are never read).
-    const LargeBuffer vs_store(m * k);
-    double* const vs = vs_store.data();
+    double* const vs = s.vs.data();
     std::vector<double> vn(k);
     std::vector<char> applied(k, 0);
     bool escaped = false;
@@ -249,8 +254,13 @@ void finish(OlsFit& fit, const Solution& sol, std::size_t m) {
 
 }  // namespace
 
+void detail::FactorScratch::reserve(std::size_t rows, std::size_t cols) {
+    if (tiles.size() < tiled_size(rows, cols)) tiles = LargeBuffer(tiled_size(rows, cols));
+    if (vs.size() < rows * cols) vs = LargeBuffer(rows * cols);
+}
+
 std::vector<std::optional<OlsFit>> detail::ols_nested(const DesignRows& x, std::span<const double> y,
-                                                      std::size_t k_first) {
+                                                      std::size_t k_first, FactorScratch* scratch) {
     const std::size_t kmax = x.cols;
     std::vector<std::optional<OlsFit>> fits(k_first <= kmax ? kmax - k_first + 1 : 0);
     if (fits.empty() || y.size() != x.rows || x.rows == 0 || kmax == 0) return fits;
@@ -261,7 +271,8 @@ std::vector<std::optional<OlsFit>> detail::ols_nested(const DesignRows& x, std::
     // on the other columns, so every leading set shares these.
 
     // QR needs at least as many rows as columns.
-    const Householder h = factor(x, y);
+    FactorScratch own;
+    const Householder h = factor(x, y, scratch ? *scratch : own);
     const std::span<const double> nrm(h.nrm.data(), kmax);
     const std::size_t qr_cols = std::min(h.done, m);
 
