@@ -7,6 +7,7 @@
 #include <string>
 
 #include "numeric/constants.h"
+#include "numeric/householder_lanes.h"
 #include "numeric/special.h"
 
 namespace regression {
@@ -48,6 +49,15 @@ bool varies_finitely(std::span<const double> x) {
     return std::isfinite(lo) && std::isfinite(hi) && lo != hi;
 }
 
+// The information criterion of a fit: -inf for an exact one (nothing beats
+// it), otherwise -2 log-likelihood plus the penalty of Akaike (2 rank) or
+// Schwarz (rank ln nobs).
+double criterion(double ssr, double nobs, double rank, bool bic) {
+    if (ssr <= 0.0) return -std::numeric_limits<double>::infinity();
+    const double m2llf = 2.0 * ((nobs * 0.5) * ((std::log(ssr / nobs) + LN_2PI) + 1.0));
+    return bic ? rank * std::log(nobs) + m2llf : (rank + rank) + m2llf;
+}
+
 // min(floor(n / 2) - 2, ceil(12 (n / 100)^(1/4))) for n >= 4.
 std::size_t lag_bound(std::size_t n) {
     const double schwert = std::ceil(12.0 * std::pow(static_cast<double>(n) / 100.0, 0.25));
@@ -55,6 +65,26 @@ std::size_t lag_bound(std::size_t n) {
     const auto half = static_cast<std::int64_t>(n / 2) - 2;
     return static_cast<std::size_t>(std::min(half, static_cast<std::int64_t>(schwert)));
 }
+
+// The rows of a lag regression, read straight from the series: the lagged
+// level and the differences lagged 1 .. lag, behind the constant (the search
+// designs) or ahead of it (the final one).
+class LagRows final : public detail::DesignRows {
+public:
+    LagRows(std::span<const double> x, std::span<const double> dx, std::size_t lag, std::size_t cols, bool constant_first)
+        : DesignRows(dx.size() - lag, cols), x_(x), dx_(dx), lag_(lag), first_(constant_first) {}
+    void row(std::size_t r, double* out) const override {
+        double* const at = out + (first_ ? 1 : 0);
+        at[0] = x_[lag_ + r];
+        for (std::size_t l = 1; l + 1 < cols; ++l) at[l] = dx_[lag_ + r - l];
+        out[first_ ? 0 : cols - 1] = 1.0;
+    }
+
+private:
+    std::span<const double> x_, dx_;
+    std::size_t lag_;
+    bool first_;
+};
 
 }  // namespace
 
@@ -69,25 +99,12 @@ AdfTest::AdfTest(std::span<const double> x) : x_(x) {
 // Every candidate shares the N - maxlag rows of the lag matrix of lag
 // maxlag; the candidate with j lags has the columns [1, level, dx lagged 1 ..
 // j], so the candidates are the leading column sets of the widest one.
-const Matrix& AdfTest::design() {
-    if (design_) return *design_;
-    const std::size_t big_n = dx_.size(), lag = maxlag_, rows = big_n - lag, cols = lag + 2;
-    Matrix& d = design_.emplace(Matrix{std::vector<double>(rows * cols), rows, cols});
-    target_.resize(rows);
-    for (std::size_t r = 0; r < rows; ++r) {
-        double* const row = d.data.data() + r * cols;
-        row[0] = 1.0;
-        row[1] = x_[lag + r];
-        for (std::size_t l = 1; l <= lag; ++l) row[1 + l] = dx_[lag + r - l];
-        target_[r] = dx_[lag + r];
-    }
-    return d;
-}
-
 const std::vector<std::optional<AdfTest::Candidate>>& AdfTest::candidates() {
     if (candidates_) return *candidates_;
-    const Matrix& x = design();  // fills target_ too
-    const auto fits = ols_nested(x, target_, 2);
+    const std::size_t lag = maxlag_;
+    const std::span<const double> target(dx_.data() + lag, dx_.size() - lag);
+    scratch_.reserve(dx_.size(), lag + 2);  // room for the final fit too
+    const auto fits = detail::ols_nested(LagRows(x_, dx_, lag, lag + 2, true), target, 2, &scratch_);
     std::vector<std::optional<Candidate>> out(fits.size());
     for (std::size_t j = 0; j < fits.size(); ++j)
         if (fits[j])
@@ -130,12 +147,7 @@ const std::optional<AdfTest::Screen>& AdfTest::screen() {
             for (std::size_t l = 1; l <= lag; ++l) row[1 + l] = dx_[at - l];
             row[k] = dx_[at];
         }
-        const double *r0 = ext.data(), *r1 = r0 + w, *r2 = r1 + w, *r3 = r2 + w;
-        for (std::size_t a = 0; a < w; ++a) {
-            double* const ga = part.data() + a * w;
-            const double a0 = r0[a], a1 = r1[a], a2 = r2[a], a3 = r3[a];
-            for (std::size_t b = a; b < w; ++b) ga[b] += (a0 * r0[b] + a1 * r1[b]) + (a2 * r2[b] + a3 * r3[b]);
-        }
+        detail::gram_rows4(ext.data(), w, part.data());
     }
     for (std::size_t e = 0; e < w * w; ++e) ge[e] += part[e];
     std::vector<double> g(k * k), xy(k);
@@ -264,9 +276,8 @@ std::optional<std::size_t> AdfTest::screened_lag(bool bic) {
     std::vector<double> crit(count), slack(count);
     std::size_t best = 0;
     for (std::size_t j = 0; j < count; ++j) {
-        const double rank = static_cast<double>(j + 2), ssr = sc->ssr[j];
-        const double m2llf = 2.0 * ((nobs * 0.5) * ((std::log(ssr / nobs) + LN_2PI) + 1.0));
-        crit[j] = bic ? rank * std::log(nobs) + m2llf : (rank + rank) + m2llf;
+        const double ssr = sc->ssr[j];
+        crit[j] = criterion(ssr, nobs, static_cast<double>(j + 2), bic);
         // |d crit| <= nobs |d ssr| / ssr, with |d ssr| <= err <= ssr / 2;
         // doubled, plus the rounding of the criterion itself.
         slack[j] = 2.0 * nobs * (2.0 * sc->err[j] / ssr) + 1e-9 * (std::fabs(crit[j]) + 1.0);
@@ -289,10 +300,9 @@ std::optional<std::size_t> AdfTest::screened_lag(bool bic) {
                          EPS * (kap * kap * kap * (ch + kd * kd) * (ch + kd * kd) + nobs * nobs * kd * kd * kap * kap));
     best = contenders[0];
     for (std::size_t j : contenders) {
-        const double rank = static_cast<double>(j + 2), ssr = refined_ssr(*sc, j);
+        const double ssr = refined_ssr(*sc, j);
         if (!(ssr > 2.0 * err2)) return std::nullopt;
-        const double m2llf = 2.0 * ((nobs * 0.5) * ((std::log(ssr / nobs) + LN_2PI) + 1.0));
-        crit[j] = bic ? rank * std::log(nobs) + m2llf : (rank + rank) + m2llf;
+        crit[j] = criterion(ssr, nobs, static_cast<double>(j + 2), bic);
         slack[j] = 2.0 * nobs * (2.0 * err2 / ssr) + 1e-9 * (std::fabs(crit[j]) + 1.0);
         if (!std::isfinite(crit[j])) return std::nullopt;
         if (crit[j] < crit[best]) best = j;
@@ -306,18 +316,10 @@ std::optional<std::size_t> AdfTest::screened_lag(bool bic) {
 // constant last so that the lagged level is the first coefficient.
 AdfResult AdfTest::final_fit(std::size_t lag) {
     if (auto it = finals_.find(lag); it != finals_.end()) return it->second;
-    const std::size_t rows = dx_.size() - lag, cols = lag + 2;
-    Matrix design{std::vector<double>(rows * cols), rows, cols};
-    std::vector<double> target(rows);
-    for (std::size_t r = 0; r < rows; ++r) {
-        double* const row = design.data.data() + r * cols;
-        row[0] = x_[lag + r];
-        for (std::size_t l = 1; l <= lag; ++l) row[l] = dx_[lag + r - l];
-        row[lag + 1] = 1.0;
-        target[r] = dx_[lag + r];
-    }
+    const std::span<const double> target(dx_.data() + lag, dx_.size() - lag);
     AdfResult res = NO_RESULT;
-    if (const auto fit = ols(design, target)) {
+    const LagRows rows(x_, dx_, lag, lag + 2, false);
+    if (const auto fit = detail::ols_nested(rows, target, lag + 2, &scratch_).front()) {
         const double t = fit->tvalues[0];
         res = AdfResult{t, mackinnon_pvalue(t), static_cast<double>(lag)};
     }
@@ -344,11 +346,7 @@ AdfResult AdfTest::run(std::string_view autolag) {
             for (std::size_t j = 0; j < fits.size(); ++j) {
                 if (!fits[j]) continue;
                 const Candidate& c = *fits[j];
-                double crit = -std::numeric_limits<double>::infinity();
-                if (!(c.ssr <= 0.0)) {
-                    const double m2llf = 2.0 * ((c.nobs * 0.5) * ((std::log(c.ssr / c.nobs) + LN_2PI) + 1.0));
-                    crit = *mode == Mode::Aic ? (c.rank + c.rank) + m2llf : c.rank * std::log(c.nobs) + m2llf;
-                }
+                const double crit = criterion(c.ssr, c.nobs, c.rank, *mode == Mode::Bic);
                 if (crit < best) {
                     best = crit;
                     used = j;

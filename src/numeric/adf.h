@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "numeric/regression.h"
+#include "numeric/regression_detail.h"
 
 namespace regression {
 
@@ -60,7 +61,6 @@ private:
         mutable std::map<std::size_t, double> refined;
     };
     double refined_ssr(const Screen& sc, std::size_t j) const;
-    const Matrix& design();
     const std::vector<std::optional<Candidate>>& candidates();
     const std::optional<Screen>& screen();
     std::optional<std::size_t> screened_lag(bool bic);
@@ -70,11 +70,11 @@ private:
     bool testable_ = false;
     std::vector<double> dx_;
     std::size_t maxlag_ = 0;
-    std::optional<Matrix> design_;
-    std::vector<double> target_;
     std::optional<std::vector<std::optional<Candidate>>> candidates_;
     std::optional<std::optional<Screen>> screen_;
     std::map<std::size_t, AdfResult> finals_;
+    // One set of working arrays for the search and the final fits.
+    detail::FactorScratch scratch_;
 };
 
 AdfResult adfuller(std::span<const double> x, std::string_view autolag);

@@ -168,6 +168,26 @@ void DivideColumns(double* tile, std::size_t m, const double* by) {
         }
 }
 
+// The upper triangle of the Gram matrix of four rows of width w, added to
+// part; see gram_rows4 in the header.
+void GramRows4(const double* rows, std::size_t w, double* part) {
+    const hn::ScalableTag<double> d;
+    constexpr std::size_t N = hn::MaxLanes(d);
+    const double *r0 = rows, *r1 = r0 + w, *r2 = r1 + w, *r3 = r2 + w;
+    for (std::size_t a = 0; a < w; ++a) {
+        double* const ga = part + a * w;
+        const double s0 = r0[a], s1 = r1[a], s2 = r2[a], s3 = r3[a];
+        const auto a0 = hn::Set(d, s0), a1 = hn::Set(d, s1), a2 = hn::Set(d, s2), a3 = hn::Set(d, s3);
+        std::size_t b = a;
+        for (; b + N <= w; b += N) {
+            const auto pair01 = hn::Add(hn::Mul(a0, hn::LoadU(d, r0 + b)), hn::Mul(a1, hn::LoadU(d, r1 + b)));
+            const auto pair23 = hn::Add(hn::Mul(a2, hn::LoadU(d, r2 + b)), hn::Mul(a3, hn::LoadU(d, r3 + b)));
+            hn::StoreU(hn::Add(hn::LoadU(d, ga + b), hn::Add(pair01, pair23)), d, ga + b);
+        }
+        for (; b < w; ++b) ga[b] += (s0 * r0[b] + s1 * r1[b]) + (s2 * r2[b] + s3 * r3[b]);
+    }
+}
+
 // pred[r] = sum over j < k of block[j * stride + r] * params[j], from 0.0
 // in column order, for r < len; a whole vector of rows at a time.
 std::size_t PredictRows(const double* block, std::size_t stride, std::size_t len, const double* params, std::size_t k,
@@ -201,6 +221,7 @@ HWY_EXPORT(PredictRows);
 HWY_EXPORT(ApplyReflectors);
 HWY_EXPORT(ColumnSquares);
 HWY_EXPORT(DivideColumns);
+HWY_EXPORT(GramRows4);
 
 double apply_reflectors(double* tile, std::size_t m, const std::size_t* ps, std::size_t count, const double* vs,
                         const double* vns, std::size_t norm_col, double* next_col) {
@@ -212,6 +233,8 @@ void column_squares(const double* tile, std::size_t m, double* out) {
 }
 
 void divide_columns(double* tile, std::size_t m, const double* by) { HWY_DYNAMIC_DISPATCH(DivideColumns)(tile, m, by); }
+
+void gram_rows4(const double* rows, std::size_t w, double* part) { HWY_DYNAMIC_DISPATCH(GramRows4)(rows, w, part); }
 
 Reflected apply_reflector(double* tile, std::size_t m, std::size_t p, const double* v, double vn, bool own,
                           std::size_t norm_col, double* next_col) {

@@ -1,5 +1,6 @@
-// SIMD row loops of the least-squares fits (regression_ols.cpp); each gives
-// the bits of the scalar loop it replaces.
+// SIMD row loops of the least-squares fits (regression_ols.cpp) and of the
+// unit-root test's normal equations (adf.cpp); each gives the bits of the
+// scalar loop it replaces.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +9,7 @@ namespace regression::detail {
 
 // Columns per tile of the Householder factorisation: a tile is stored as
 // rows of TILE doubles, and one pass over its rows reflects all its columns.
-inline constexpr std::size_t TILE = 16;
+inline constexpr std::size_t TILE = 8;
 
 struct Reflected {
     double vn;          // |v|^2 (computed here when `own`)
@@ -39,6 +40,11 @@ void column_squares(const double* tile, std::size_t m, double* out);
 
 // Every row of the tile divided by `by`, column by column.
 void divide_columns(double* tile, std::size_t m, const double* by);
+
+// For four rows r0 .. r3 of w doubles stored one after another (rows) and
+// every a <= b < w: part[a * w + b] = part[a * w + b] + ((r0[a] r0[b] +
+// r1[a] r1[b]) + (r2[a] r2[b] + r3[a] r3[b])), each term as written.
+void gram_rows4(const double* rows, std::size_t w, double* part);
 
 // pred[r] = sum over j < k of block[j * stride + r] * params[j], from 0.0 in
 // column order, for r < len.

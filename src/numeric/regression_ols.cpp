@@ -1,11 +1,11 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <memory>
 
 #include "numeric/constants.h"
 #include "numeric/regression.h"
 #include "numeric/householder_lanes.h"
+#include "numeric/large_buffer.h"
 #include "numeric/regression_detail.h"
 #include "numeric/stats.h"
 
@@ -16,12 +16,14 @@ namespace {
 using detail::apply_reflector;
 using detail::apply_reflectors;
 using detail::column_squares;
+using detail::DesignRows;
 using detail::divide_columns;
 using detail::predict_rows;
 using detail::Reflected;
 using detail::TILE;
 
 using numeric::EPS;
+using numeric::LargeBuffer;
 using numeric::NaN;
 using stats::all_finite;
 
@@ -49,7 +51,7 @@ struct Solution {
 // all its columns. The squared norm of the next column is summed in the same
 // pass that updates it.
 struct Householder {
-    std::vector<double> tiles;  // tile t: m rows of TILE doubles, columns t*TILE ..
+    double* tiles = nullptr;  // tile t: m rows of TILE doubles, columns t*TILE ..
     std::size_t m = 0, k = 0;
     std::size_t done = 0;      // columns reflected before the first that cannot be
     std::vector<double> nrm;  // the divisor of each column (1.0 past column k - 1)
@@ -58,20 +60,27 @@ struct Householder {
     double b(std::size_t i) const { return at(i, k); }
 };
 
+// Tiles of the design with its target column, of every design of up to
+// rows x cols.
+std::size_t tiled_size(std::size_t rows, std::size_t cols) { return (cols + 1 + TILE - 1) / TILE * TILE * rows; }
+
 // Scales the columns of x to unit norm (nrm: the divisors) and factors the
-// scaled design.
-Householder factor(const Matrix& x, std::span<const double> y) {
+// scaled design, in the arrays of s.
+Householder factor(const DesignRows& x, std::span<const double> y, detail::FactorScratch& s) {
     Householder h;
     const std::size_t m = x.rows, k = x.cols, ntiles = (k + 1 + TILE - 1) / TILE;
     h.m = m;
     h.k = k;
-    h.tiles.assign(ntiles * m * TILE, 0.0);
-    auto tile = [&](std::size_t t) { return h.tiles.data() + t * m * TILE; };
+    if (s.tiles.size() < tiled_size(m, k)) s.tiles = LargeBuffer(tiled_size(m, k));
+    if (s.vs.size() < m * k) s.vs = LargeBuffer(m * k);
+    h.tiles = s.tiles.data();
+    auto tile = [&](std::size_t t) { return h.tiles + t * m * TILE; };
+    // Row i of the design and y[i], then zeros to the end of the last tile.
+    std::vector<double> wide(ntiles * TILE, 0.0);
     for (std::size_t i = 0; i < m; ++i) {
-        const double* const row = x.data.data() + i * k;
-        for (std::size_t t = 0; t * TILE < k; ++t)
-            std::copy_n(row + t * TILE, std::min(TILE, k - t * TILE), tile(t) + i * TILE);
-        tile(k / TILE)[i * TILE + k % TILE] = y[i];
+        x.row(i, wide.data());
+        wide[k] = y[i];
+        for (std::size_t t = 0; t < ntiles; ++t) std::copy_n(wide.data() + t * TILE, TILE, tile(t) + i * TILE);
     }
     // Unit-norm columns make the rank tolerances scale-free; a column with
     // no finite positive norm is left as it is. The target (and the padding)
@@ -87,8 +96,7 @@ Householder factor(const Matrix& x, std::span<const double> y) {
         divide_columns(tile(t), m, h.nrm.data() + t * TILE);
     }
     // Every reflection's v, from its own row on (rows above are never read).
-    const auto vs_store = std::make_unique_for_overwrite<double[]>(m * k);
-    double* const vs = vs_store.get();
+    double* const vs = s.vs.data();
     std::vector<double> vn(k);
     std::vector<char> applied(k, 0);
     bool escaped = false;
@@ -170,28 +178,41 @@ std::optional<Solution> solve_svd(const Matrix& xs, std::span<const double> y) {
 }
 
 // The first k columns of x, each divided by its norm.
-Matrix scaled_columns(const Matrix& x, std::span<const double> nrm, std::size_t k) {
+Matrix scaled_columns(const DesignRows& x, std::span<const double> nrm, std::size_t k) {
     Matrix out{std::vector<double>(x.rows * k), x.rows, k};
-    for (std::size_t i = 0; i < x.rows; ++i)
-        for (std::size_t j = 0; j < k; ++j) out(i, j) = x(i, j) / nrm[j];
+    std::vector<double> row(x.cols);
+    for (std::size_t i = 0; i < x.rows; ++i) {
+        x.row(i, row.data());
+        for (std::size_t j = 0; j < k; ++j) out(i, j) = row[j] / nrm[j];
+    }
     return out;
 }
+
+// The rows of a well-formed matrix.
+class MatrixRows final : public DesignRows {
+public:
+    explicit MatrixRows(const Matrix& x) : DesignRows(x.rows, x.cols), x_(x) {}
+    void row(std::size_t i, double* out) const override { std::copy_n(x_.data.data() + i * cols, cols, out); }
+
+private:
+    const Matrix& x_;
+};
 
 // The residual sum of squares of every fit, rows in order: each row's
 // prediction is summed over the columns in order, many rows at a time from
 // a column-major block (independent sums), then the squares are added row by
 // row, a few fits side by side.
-void fill_ssr(const Matrix& x, std::span<const double> y, std::vector<std::optional<OlsFit>>& fits) {
+void fill_ssr(const DesignRows& x, std::span<const double> y, std::vector<std::optional<OlsFit>>& fits) {
     constexpr std::size_t BLOCK = 64, GROUP = 4;
     const std::size_t m = x.rows, kmax = x.cols;
     std::vector<std::size_t> live;
     for (std::size_t c = 0; c < fits.size(); ++c)
         if (fits[c]) live.push_back(c);
-    std::vector<double> block(BLOCK * kmax), pred(GROUP * BLOCK), ssr(live.size(), 0.0);
+    std::vector<double> block(BLOCK * kmax), pred(GROUP * BLOCK), ssr(live.size(), 0.0), row(kmax);
     for (std::size_t i0 = 0; i0 < m; i0 += BLOCK) {
         const std::size_t len = std::min(BLOCK, m - i0);
         for (std::size_t r = 0; r < len; ++r) {
-            const double* const row = x.data.data() + (i0 + r) * kmax;
+            x.row(i0 + r, row.data());
             for (std::size_t j = 0; j < kmax; ++j) block[j * BLOCK + r] = row[j];
         }
         for (std::size_t g0 = 0; g0 < live.size(); g0 += GROUP) {
@@ -233,10 +254,16 @@ void finish(OlsFit& fit, const Solution& sol, std::size_t m) {
 
 }  // namespace
 
-std::vector<std::optional<OlsFit>> ols_nested(const Matrix& x, std::span<const double> y, std::size_t k_first) {
+void detail::FactorScratch::reserve(std::size_t rows, std::size_t cols) {
+    if (tiles.size() < tiled_size(rows, cols)) tiles = LargeBuffer(tiled_size(rows, cols));
+    if (vs.size() < rows * cols) vs = LargeBuffer(rows * cols);
+}
+
+std::vector<std::optional<OlsFit>> detail::ols_nested(const DesignRows& x, std::span<const double> y,
+                                                      std::size_t k_first, FactorScratch* scratch) {
     const std::size_t kmax = x.cols;
     std::vector<std::optional<OlsFit>> fits(k_first <= kmax ? kmax - k_first + 1 : 0);
-    if (fits.empty() || !detail::well_formed(x) || y.size() != x.rows || x.rows == 0 || kmax == 0) return fits;
+    if (fits.empty() || y.size() != x.rows || x.rows == 0 || kmax == 0) return fits;
     const std::size_t m = x.rows;
 
     // Unit-norm columns make the rank tolerances scale-free; a column with no
@@ -244,7 +271,8 @@ std::vector<std::optional<OlsFit>> ols_nested(const Matrix& x, std::span<const d
     // on the other columns, so every leading set shares these.
 
     // QR needs at least as many rows as columns.
-    const Householder h = factor(x, y);
+    FactorScratch own;
+    const Householder h = factor(x, y, scratch ? *scratch : own);
     const std::span<const double> nrm(h.nrm.data(), kmax);
     const std::size_t qr_cols = std::min(h.done, m);
 
@@ -303,6 +331,11 @@ std::vector<std::optional<OlsFit>> ols_nested(const Matrix& x, std::span<const d
     for (std::size_t c = 0; c < fits.size(); ++c)
         if (fits[c]) finish(*fits[c], sols[c], m);
     return fits;
+}
+
+std::vector<std::optional<OlsFit>> ols_nested(const Matrix& x, std::span<const double> y, std::size_t k_first) {
+    if (!detail::well_formed(x)) return std::vector<std::optional<OlsFit>>(k_first <= x.cols ? x.cols - k_first + 1 : 0);
+    return detail::ols_nested(MatrixRows(x), y, k_first);
 }
 
 std::optional<OlsFit> ols(const Matrix& x, std::span<const double> y) {

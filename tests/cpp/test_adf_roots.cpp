@@ -181,3 +181,74 @@ TEST(PolyRoots, StoppedSweepsGiveTheBitsOfEverySweep) {
                 << trial << " " << k;
     }
 }
+
+namespace {
+
+// The lag the search defines: every candidate design fitted, the first strict minimum of
+// AIC = 2 rank + m2llf or BIC = rank ln(nobs) + m2llf, m2llf = nobs (ln(2 pi ssr / nobs) + 1), each rounded in
+// the defined order (at a tie the last bit decides).
+double exhaustive_lag(const Vec& x, bool bic) {
+    const std::size_t n = x.size(), maxlag = std::min<std::size_t>(n / 2 - 2, std::ceil(12.0 * std::pow(n / 100.0, 0.25)));
+    const std::size_t rows = n - 1 - maxlag;
+    Matrix design{{}, rows, maxlag + 2};
+    Vec y;
+    for (std::size_t r = 0; r < rows; ++r) {
+        const std::size_t t = maxlag + r;  // y = dx[t]
+        design.data.insert(design.data.end(), {1.0, x[t]});
+        for (std::size_t l = 1; l <= maxlag; ++l) design.data.push_back(x[t + 1 - l] - x[t - l]);
+        y.push_back(x[t + 1] - x[t]);
+    }
+    const auto fits = regression::ols_nested(design, y, 2);
+    double best = INF, lag = 0;
+    for (std::size_t j = 0; j < fits.size(); ++j) {
+        if (!fits[j]) continue;
+        const double nobs = double(rows), rank = double(j + 2), ssr = fits[j]->ssr;
+        const double m2llf = ssr <= 0 ? -INF : 2 * ((nobs * 0.5) * ((std::log(ssr / nobs) + 1.8378770664093453) + 1));
+        const double crit = (bic ? rank * std::log(nobs) : rank + rank) + m2llf;
+        if (crit < best) best = crit, lag = double(j);
+    }
+    return lag;
+}
+
+}  // namespace
+
+// Where two candidates tie, the screen's normal equations cannot tell them apart and the exact fits must decide.
+// A level far from zero (nearly a multiple of the constant column, condition ~3e7) makes the screen's error
+// large; the weight c of a lagged shock moves the choice from lag to lag, and bisection on c finds each flip. On
+// both sides of every flip the test must choose what the exact fits choose.
+TEST(Adf, LagScreenAgreesWithTheExactFitsAtNearTies) {
+    const std::size_t n = 600;
+    const Vec e = noise(n, 21);
+    auto series = [&](double c) {
+        Vec x(n);
+        double level = 2e3;
+        for (std::size_t t = 0; t < n; ++t) {
+            level += 0.234 * (e[t] + (t >= 4 ? c * e[t - 4] : 0.0)) / std::sqrt(1 + c * c);
+            x[t] = level;
+        }
+        return x;
+    };
+    int flips = 0;
+    for (const bool bic : {false, true}) {
+        const char* mode = bic ? "bic" : "aic";
+        double lo = 0.0, lag_lo = exhaustive_lag(series(lo), bic);
+        for (int step = 1; step <= 24; ++step) {
+            double hi = step / 8.0, lag_hi = exhaustive_lag(series(hi), bic);
+            if (lag_hi != lag_lo) {
+                double a = lo, b = hi;
+                while (std::nextafter(a, b) != b) {
+                    const double mid = a + (b - a) / 2;
+                    if (mid == a || mid == b) break;
+                    (exhaustive_lag(series(mid), bic) == lag_lo ? a : b) = mid;
+                }
+                for (const double c : {a, b}) {
+                    const double want = exhaustive_lag(series(c), bic);
+                    EXPECT_EQ(regression::adfuller(series(c), mode).usedlag, want) << mode << " c=" << c;
+                }
+                ++flips;
+            }
+            lo = hi, lag_lo = lag_hi;
+        }
+    }
+    EXPECT_GE(flips, 4);
+}
