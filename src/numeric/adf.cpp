@@ -8,6 +8,7 @@
 
 #include "numeric/constants.h"
 #include "numeric/householder_lanes.h"
+#include "numeric/interrupt.h"
 #include "numeric/special.h"
 
 namespace regression {
@@ -132,10 +133,14 @@ const std::optional<AdfTest::Screen>& AdfTest::screen() {
     // (BLOCK + m / BLOCK) eps instead of m eps).
     const std::size_t w = k + 1;
     std::vector<double> ext(4 * w), ge(w * w, 0.0), part(w * w, 0.0);
+    interrupt::Stride stride(std::size_t{1} << 16);
     for (std::size_t i = 0; i < m; i += 4) {
         if (i % BLOCK == 0 && i > 0) {
             for (std::size_t e = 0; e < w * w; ++e) ge[e] += part[e];
             std::fill(part.begin(), part.end(), 0.0);
+            // A long series can take seconds here: a stop request leaves it
+            // unscreened (the test's value is then discarded).
+            if (stride(BLOCK * w)) return out;
         }
         const std::size_t len = std::min<std::size_t>(4, m - i);
         std::fill(ext.begin(), ext.end(), 0.0);
@@ -300,6 +305,8 @@ std::optional<std::size_t> AdfTest::screened_lag(bool bic) {
                          EPS * (kap * kap * kap * (ch + kd * kd) * (ch + kd * kd) + nobs * nobs * kd * kd * kap * kap));
     best = contenders[0];
     for (std::size_t j : contenders) {
+        // Each refinement reads every row: a stop request ends the screen.
+        if (interrupt::poll()) return std::nullopt;
         const double ssr = refined_ssr(*sc, j);
         if (!(ssr > 2.0 * err2)) return std::nullopt;
         crit[j] = criterion(ssr, nobs, static_cast<double>(j + 2), bic);

@@ -5,6 +5,7 @@
 #include "numeric/constants.h"
 #include "numeric/regression.h"
 #include "numeric/householder_lanes.h"
+#include "numeric/interrupt.h"
 #include "numeric/large_buffer.h"
 #include "numeric/regression_detail.h"
 #include "numeric/stats.h"
@@ -71,6 +72,13 @@ Householder factor(const DesignRows& x, std::span<const double> y, detail::Facto
     const std::size_t m = x.rows, k = x.cols, ntiles = (k + 1 + TILE - 1) / TILE;
     h.m = m;
     h.k = k;
+    // A long design can take minutes: a stop request leaves no column
+    // factored (the fits are then discarded).
+    interrupt::Stride stride(std::size_t{1} << 16);
+    if (stride(m * (k + 1))) {
+        h.done = 0;
+        return h;
+    }
     if (s.tiles.size() < tiled_size(m, k)) s.tiles = LargeBuffer(tiled_size(m, k));
     if (s.vs.size() < m * k) s.vs = LargeBuffer(m * k);
     h.tiles = s.tiles.data();
@@ -102,6 +110,10 @@ Householder factor(const DesignRows& x, std::span<const double> y, detail::Facto
     bool escaped = false;
     h.done = k;
     for (std::size_t t = 0; t < ntiles; ++t) {
+        if (stride(m * TILE)) {
+            h.done = 0;
+            return h;
+        }
         const std::size_t start = t * TILE;
         // After an escape only the target's tile is still needed.
         if (escaped && t + 1 < ntiles) continue;
@@ -273,6 +285,7 @@ std::vector<std::optional<OlsFit>> detail::ols_nested(const DesignRows& x, std::
     // QR needs at least as many rows as columns.
     FactorScratch own;
     const Householder h = factor(x, y, scratch ? *scratch : own);
+    if (h.done == 0 && interrupt::poll()) return fits;
     const std::span<const double> nrm(h.nrm.data(), kmax);
     const std::size_t qr_cols = std::min(h.done, m);
 
