@@ -216,10 +216,12 @@ struct Share {
     const Rows* rows;
     std::size_t n_series;
     std::size_t threads;
-    std::atomic<std::size_t> next{0};
+    // Each on a cache line of its own: every thread writes the counter at
+    // every claim, and reads the token at every row.
+    alignas(64) std::atomic<std::size_t> next{0};
     // Tasks inside their row loop; the call waits for none to be left.
-    std::atomic<std::size_t> active{0};
-    interrupt::Token token;
+    alignas(64) std::atomic<std::size_t> active{0};
+    alignas(64) interrupt::Token token;
     std::mutex lock;
     std::condition_variable idle;
     std::exception_ptr failure;  // the first row that threw, under lock
@@ -322,8 +324,9 @@ std::optional<std::vector<double>> run_batch(std::span<const double> values,
     if (offsets.size() < 2 || width == 0) return std::vector<double>{};
     std::vector<double> matrix = start_matrix(values, offsets, plan, width);
     const std::size_t n_series = offsets.size() - 1;
-    const std::vector<calculators::Calculator> resolved = resolve_plan(plan);
-    const Rows rows{values, offsets, plan, resolved, row_items(plan, resolved), width, matrix.data()};
+    std::vector<calculators::Calculator> resolved = resolve_plan(plan);
+    std::vector<calculators::RowItem> items = row_items(plan, resolved);
+    const Rows rows{values, offsets, plan, std::move(resolved), std::move(items), width, matrix.data()};
 
     // The calling thread polls between its rows, every so many samples (a
     // row costs at least about its length; rows of a few samples would pay
