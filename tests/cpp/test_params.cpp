@@ -1,11 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <bit>
-#include <cmath>
-#include <cstdint>
-#include <limits>
 #include <string>
-#include <vector>
 
 #include "helpers/params.h"
 #include "test_util.h"

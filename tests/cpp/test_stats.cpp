@@ -1,14 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <bit>
-#include <cmath>
-#include <cstdint>
-#include <limits>
-#include <random>
-#include <vector>
-
 #include <hwy/targets.h>
+
+#include <algorithm>
 
 #include "numeric/stats.h"
 #include "test_util.h"
