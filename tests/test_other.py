@@ -106,7 +106,7 @@ ANTI = math.sqrt(12)  # z-scores [-a, 0, a] against [a, 0, -a], a = sqrt(3/2)
     *[([3.0, 2.0, 1.0], {"query": [1, 2, 3], "threshold": ANTI * f}, c) for f, c in [(0.999, 0.0), (1.001, 1.0)]],
     # A NaN or infinity makes the distance undefined: never a match (3 of 6 windows hold one).
     *[([0.0, 1.0, 3.0, 2.0, bad, 5.0, 4.0, 6.0], {"query": [1, 2, 4], "normalize": v, "threshold": 1e300}, 3.0)
-      for bad in (NAN, -NAN, INF) for v in (True, False)],
+      for bad in (NAN, INF) for v in (True, False)],
     *[(WALK, {"query": [1.0, NAN, 2.0], "normalize": v, "threshold": 1e300}, 0.0) for v in (True, False)],
 ])
 def test_similarity_count(x, params, want):
