@@ -40,8 +40,8 @@ def test_benford_leading_digit_of_every_kind_of_double():
     np.testing.assert_allclose(flat, [by_digit[benford_digit(v)] for v in x.tolist()], rtol=1e-13)
 
 
-@pytest.mark.parametrize("x", [np.random.default_rng(3).lognormal(0, 3, 500), [1.0, 10.0, 100.0],
-                               [0.0123, 950.0, 0.0, -2.5, 3.0], [NAN, INF, -INF, 2.0, 2.0], [], [0.0, -0.0]])
+@pytest.mark.parametrize("x", [np.random.default_rng(3).lognormal(0, 3, 500), [0.0123, 950.0, 0.0, -2.5, 3.0],
+                               [NAN, INF, -INF, 2.0, 2.0], [], [0.0, -0.0]])
 def test_benford_correlates_with_shortest_text_digits(x):
     digits = [benford_digit(v) for v in map(float, x)]
     observed = [digits.count(d) / max(len(x), 1) for d in range(1, 10)]

@@ -71,7 +71,6 @@ def test_rows_of_two_spikes_are_exact_grid_differences(a):
 @pytest.mark.parametrize(
     "x, params, want",
     [
-        ([1.0, 2.0], {"widths": [0.05], "w": 0.05, "coeff": 0}, (2.0 * GRID[0] - GRID[0]) * -math.sqrt(0.05)),
         ([0.0] * 9, {"widths": [3], "w": 3, "coeff": 4}, 0.0),
         ([1.0, 2.0], {"widths": [2, 2], "w": 2, "coeff": 0}, mexh_row(np.array([1.0, 2.0]), 2, GRID)[0]),
         ([1.0, 2.0], {"widths": [1, 2], "w": 3, "coeff": 0}, NAN),
