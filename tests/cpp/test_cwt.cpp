@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
 
 #include "numeric/cwt.h"
 #include "numeric/stats.h"
@@ -19,8 +25,10 @@ std::vector<double> direct_convolution(const std::vector<double>& a, const std::
 }
 
 // numpy.convolve([1, 2, 3], [0, 1, 0.5]); a zero sample against an infinite
-// entry is skipped (numpy would give NaN there). Every window, given only the
-// filter entries it reads, has the bits of the defining sum.
+// entry is skipped (numpy would give NaN there). Then every window, tiles
+// crossed and filter entries given only where the window reads them, has the
+// bits of the defining sum: zero samples, NaN and inf ones, a zero filter
+// entry (0 * inf is a NaN term) and an infinite one.
 TEST(Cwt, ConvolutionWindowsHaveTheBitsOfTheDefiningSum) {
     EXPECT_EQ(cwt::convolve_full(std::vector<double>{1, 2, 3}, std::vector<double>{0, 1, 0.5}),
               (std::vector<double>{0, 1, 2.5, 4, 1.5}));
@@ -49,6 +57,57 @@ TEST(Cwt, ConvolutionWindowsHaveTheBitsOfTheDefiningSum) {
             }
         }
     }
+}
+
+void expect_close(const std::vector<double>& got, const std::vector<double>& want) {
+    ASSERT_EQ(got.size(), want.size());
+    double scale = 0.0;
+    for (double v : want) scale = std::max(scale, std::fabs(v));
+    for (std::size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(got[i], want[i], 1e-13 * scale) << i;
+}
+
+const std::vector<double> X6{1.0, 2.0, 0.0, -1.0, 3.0, 0.5};
+
+// Rows of X6 from numpy by the integrated-wavelet method itself: X =
+// arange(4096) * 16/4095 - 8, grid = cumsum((1 - X**2) * 2/(sqrt(3) pi**0.25)
+// * exp(-X**2/2)) * 16/4095, filter = grid[j][::-1] for j = floor(arange(ceil(
+// 16 a + 1)) / (16/4095 a)) below 4096, row = -sqrt(a) * diff(convolve(x,
+// filter)) trimmed to its centre (width 0.05: one entry, a row one short).
+TEST(Cwt, MexicanHatRowsMatchADirectComputation) {
+    const std::vector<double> w1{-0.03263457611377851, 1.7002786359314506, 0.4210597632339088,
+                                 -2.2920306928581216, 0.4672172903323736, 2.076160241206293};
+    const std::vector<double> w005{6.045748926188665e-16, -1.209149785237733e-15, -6.045748926188665e-16,
+                                   2.418299570475466e-15, -1.5114372315471665e-15};
+    const std::vector<double> w25{0.4745892661753454, 0.8145060181431434, 0.9259719413212892,
+                                  0.9623718079762229, 0.9741016516375419, 0.8544723155694613};
+    expect_close(cwt::mexh_cwt_row(X6, 1.0), w1);
+    expect_close(cwt::mexh_cwt_row(X6, 0.05), w005);
+    // One row per width in order, duplicates again; a width <= 0 or NaN gives
+    // NaN rows, an empty series empty rows.
+    const cwt::Matrix m = cwt::mexh_cwt(X6, std::vector<double>{2.5, 0.0, NaN, 2.5});
+    ASSERT_EQ(m.size(), 4u);
+    expect_close(m[0], w25);
+    EXPECT_TRUE(same_bits(m[3], m[0]));
+    for (const auto& row : {m[1], m[2]}) {
+        ASSERT_EQ(row.size(), X6.size());
+        EXPECT_TRUE(std::all_of(row.begin(), row.end(), [](double v) { return std::isnan(v); }));
+    }
+    EXPECT_EQ(cwt::mexh_cwt(std::vector<double>{}, std::vector<double>{1.0, -1.0}), (cwt::Matrix{{}, {}}));
+}
+
+// Ricker rows of X6 from numpy: N = min(floor(10 w), len), t = (arange(N) -
+// (N - 1)/2)**2, kernel = exp(-t/(2 w**2)) (1 - t/w**2) 2/(sqrt(3 w) pi**0.25),
+// convolve(x, kernel[::-1])[(N - 1)//2:][:len]. By hand, [1, 3, 1] at width 1
+// has the kernel [0, A, 0] and the row [A, 3A, A].
+TEST(Cwt, RickerRowsMatchADirectComputation) {
+    const cwt::Matrix m = cwt::ricker_cwt(X6, std::vector<double>{1.0, 2.0});
+    ASSERT_EQ(m.size(), 2u);
+    expect_close(m[0], {-0.1298892941738784, 1.9222412200248233, 0.5479227686019473, -2.63402629922862,
+                        0.5720006747925415, 2.361179712060182});
+    expect_close(m[1], {0.9623406246311836, 1.8297548472612837, 0.6407169223271677, 0.2184903328779444,
+                        0.8999260386225372, 1.7479138564520513});
+    const double a = 2.0 / (std::sqrt(3.0) * std::pow(3.141592653589793, 0.25));
+    expect_close(cwt::ricker_cwt(std::vector<double>{1, 3, 1}, std::vector<double>{1.0})[0], {a, 3 * a, a});
 }
 
 // Noise floors, from a sorted window (len 1000: 50 samples) or from ranks
@@ -106,8 +165,24 @@ TEST(Cwt, RidgeLinesFollowTheTieGapAndOrderRules) {
     EXPECT_EQ(ridges(spikes(12, {{7}, {4}}), {2, 2}), (Points{{{1}, {4}}, {{0}, {7}}}));
 }
 
-// The count keeps one row and the first point of each line; it must agree with
-// the whole-matrix search, ties included (rounded series have flat tops).
+// len(scipy.signal.find_peaks_cwt(sin(0.7 k), arange(1, n + 1))), k < 64:
+// 7, 8 and 9 peaks for n = 1, 5 and 12, by the whole-matrix search and by
+// the count.
+TEST(Cwt, PeakCountsMatchScipy) {
+    std::vector<double> x(64);
+    for (std::size_t k = 0; k < x.size(); ++k) x[k] = std::sin(0.7 * static_cast<double>(k));
+    for (auto [n, want] : {std::pair<std::uint64_t, double>{1, 7.0}, {5, 8.0}, {12, 9.0}}) {
+        std::vector<double> widths, distances;
+        for (std::uint64_t w = 1; w <= n; ++w) widths.push_back(w), distances.push_back(w * 0.25);
+        const cwt::Matrix m = cwt::ricker_cwt(x, widths);
+        EXPECT_EQ(cwt::filter_ridge_lines(m, cwt::identify_ridge_lines(m, distances, 1.0), n), want) << n;
+        EXPECT_EQ(cwt::cwt_peak_count(x, n), want) << n;
+    }
+}
+
+// The count keeps one row and the first point of each line; it must agree
+// with the ridge lines and filter over the whole matrix, ties included
+// (rounded series have flat tops and equal distances).
 TEST(Cwt, PeakCountsAgreeWithTheWholeMatrixSearch) {
     for (std::size_t len : {3, 50, 400}) {
         for (bool rounded : {false, true}) {

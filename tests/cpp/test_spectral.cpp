@@ -30,6 +30,21 @@ TEST(Acovf, AnEmptySeriesHasNoLags) {
     EXPECT_TRUE(spectral::acf_from_acovf({}, 3).empty());
 }
 
+// By hand for [1, 2, 3, 4]: d = [-1.5, -0.5, 0.5, 1.5], acov_k = sum d_i
+// d_{i+k} / (n - k) = [5/4, 5/12, -3/4, -9/4]; Levinson-Durbin: phi_11 = 1/3,
+// phi_22 = (-3/4 - 5/36) / (5/4 * 8/9) = -4/5 (statsmodels' acovf(adjusted=
+// True), acf(adjusted=True) and pacf(method="ldadjusted") agree).
+TEST(Acovf, AutocorrelationsOfAShortRamp) {
+    const std::vector<double> x{1, 2, 3, 4};
+    const auto near = [](const std::vector<double>& got, const std::vector<double>& want) {
+        ASSERT_EQ(got.size(), want.size());
+        for (std::size_t k = 0; k < want.size(); ++k) EXPECT_NEAR(got[k], want[k], 1e-14) << k;
+    };
+    near(spectral::acovf_adjusted(x, 3), {5.0 / 4, 5.0 / 12, -3.0 / 4, -9.0 / 4});
+    near(spectral::acf_adjusted(x, 9), {1.0, 1.0 / 3, -3.0 / 5, -9.0 / 5});
+    near(spectral::pacf_ld(x, 2), {1.0, 1.0 / 3, -4.0 / 5});
+}
+
 // The recursion stops at a non-finite autocovariance.
 TEST(Pacf, StopsAtANonFiniteAutocovariance) {
     const auto q = spectral::pacf_from_acovf(std::vector<double>{2.0, 1.0, NaN, 0.5}, 3);
