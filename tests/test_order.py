@@ -1,16 +1,14 @@
 """The order of the sorted copy and the groups of equal values, against numpy.
-
 Every NaN sorts after +inf whatever its sign; -0.0 sorts before +0.0 and
-equals it when values are grouped. The groups come from a hash table on
-short series and from the sorted copy on long ones or when a plan has
-already sorted the series: every path gives the same values."""
+equals it when values are grouped (by hashing below the hashed length, else
+from the sorted copy; batch plans that sort first: test_shared_work)."""
 import math
 
 import numpy as np
 import pytest
 
 from conftest import INF, NAN, NEG_NAN, same
-from selquor_rs import compute_feature, extract_batch
+from selquor_rs import compute_feature
 
 QS = [0.0, 0.1, 0.3, 0.5, 0.75, 1.0]
 DISTINCT = ["has_duplicate", "percentage_of_reoccurring_datapoints_to_all_datapoints",
@@ -33,8 +31,6 @@ def series(kind, n, seed):
 CASES = [(k, n) for k in ("gauss", "ties", "finite ties", "subnormal", "constant") for n in (0, 1, 2, 3, 17, 1000, 4099)]
 CASES += [("gauss", 20_000), ("ties", 140_000), ("finite ties", 20_000)]  # above the hashed length
 
-
-# ---- independent definitions, on numpy's sort ---------------------------------------------------
 
 def total_sorted(x):
     # numpy puts every NaN last; -0.0 goes before +0.0 (the secondary key).
@@ -76,21 +72,11 @@ def distinct_ref(x):
     }
 
 
-def batch(x, plan):
-    flat, _, width = extract_batch(x, np.array([0, x.size], dtype=np.int64), plan, 1)
-    assert width == len(flat)
-    return flat
-
-
-# ---- tests ---------------------------------------------------------------------------------------
-
 @pytest.mark.parametrize("nan", [NAN, NEG_NAN])  # NEG_NAN: the bits of 0/0 and inf - inf on x86
 @pytest.mark.parametrize("at", [0, 2, 4])
 def test_a_nan_of_either_sign_makes_every_order_statistic_nan(nan, at):
     x = np.insert(np.array([1.0, 2.0, 3.0, 4.0]), at, nan)
-    plan = [("median", [{}]), ("quantile", [{"q": q} for q in QS])]
-    got = [v for name, params in plan for v in compute_feature(name, x, params)]
-    assert np.isnan(got).all() and np.isnan(batch(x, plan)).all()
+    assert np.isnan(compute_feature("median", x, [{}]) + compute_feature("quantile", x, [{"q": q} for q in QS])).all()
 
 
 @pytest.mark.parametrize("kind, n", CASES)
@@ -98,19 +84,13 @@ def test_median_and_quantiles_match_a_total_order_sort(kind, n):
     x = series(kind, n, n)
     s = total_sorted(x)
     want = [quantile_ref(s, 0.5)] + [quantile_ref(s, q) for q in QS]
-    plan = [("median", [{}]), ("quantile", [{"q": q} for q in QS])]
     got = compute_feature("median", x, [{}]) + compute_feature("quantile", x, [{"q": q} for q in QS])
-    assert all(map(same, got, want)) and all(map(same, batch(x, plan), want))
+    assert all(map(same, got, want))
 
 
 @pytest.mark.parametrize("kind, n", CASES)
 def test_distinct_value_calculators_match_numpy_groups(kind, n):
     x = series(kind, n, n + 1)
     ref = distinct_ref(x)
-    want = [ref[name] for name in DISTINCT]
-    alone = [compute_feature(name, x, [{}])[0] for name in DISTINCT]
-    # The groups hashed first (median after), or grouped from the sorted copy.
-    hashed = batch(x, [(name, [{}]) for name in DISTINCT] + [("median", [{}])])[:-1]
-    from_sorted = batch(x, [("median", [{}])] + [(name, [{}]) for name in DISTINCT])[1:]
-    for got in (alone, hashed, from_sorted):
-        assert all(map(same, got, want)), list(zip(DISTINCT, got, want))
+    got = [compute_feature(name, x, [{}])[0] for name in DISTINCT]
+    assert all(map(same, got, [ref[name] for name in DISTINCT])), list(zip(DISTINCT, got))

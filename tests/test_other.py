@@ -40,8 +40,8 @@ def test_benford_leading_digit_of_every_kind_of_double():
     np.testing.assert_allclose(flat, [by_digit[benford_digit(v)] for v in x.tolist()], rtol=1e-13)
 
 
-@pytest.mark.parametrize("x", [np.random.default_rng(3).lognormal(0, 3, 500), [1.0, 10.0, 100.0],
-                               [0.0123, 950.0, 0.0, -2.5, 3.0], [NAN, INF, -INF, 2.0, 2.0], [], [0.0, -0.0]])
+@pytest.mark.parametrize("x", [np.random.default_rng(3).lognormal(0, 3, 500), [0.0123, 950.0, 0.0, -2.5, 3.0],
+                               [NAN, INF, -INF, 2.0, 2.0], [], [0.0, -0.0]])
 def test_benford_correlates_with_shortest_text_digits(x):
     digits = [benford_digit(v) for v in map(float, x)]
     observed = [digits.count(d) / max(len(x), 1) for d in range(1, 10)]
@@ -106,7 +106,7 @@ ANTI = math.sqrt(12)  # z-scores [-a, 0, a] against [a, 0, -a], a = sqrt(3/2)
     *[([3.0, 2.0, 1.0], {"query": [1, 2, 3], "threshold": ANTI * f}, c) for f, c in [(0.999, 0.0), (1.001, 1.0)]],
     # A NaN or infinity makes the distance undefined: never a match (3 of 6 windows hold one).
     *[([0.0, 1.0, 3.0, 2.0, bad, 5.0, 4.0, 6.0], {"query": [1, 2, 4], "normalize": v, "threshold": 1e300}, 3.0)
-      for bad in (NAN, -NAN, INF) for v in (True, False)],
+      for bad in (NAN, INF) for v in (True, False)],
     *[(WALK, {"query": [1.0, NAN, 2.0], "normalize": v, "threshold": 1e300}, 0.0) for v in (True, False)],
 ])
 def test_similarity_count(x, params, want):

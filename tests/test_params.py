@@ -63,13 +63,12 @@ def test_the_readers_tell_the_plain_values_apart():
     [
         (IntSub(2), 2),
         (np.True_, True),  # a NumPy boolean is a bool, not the Float 1.0
-        (np.False_, False),
-        (np.int64(2), 2),  # step 7a: __index__
+        (np.int64(2), 2),  # through __index__
         (Index(2), 2),
         (SeqIndex(0, 1, 2), 2),  # converts as a whole before it is read as a sequence
         (np.array(2), 2),
         (np.float64(2.5), 2.5),
-        (np.float32(2.5), 2.5),  # step 7b: __float__
+        (np.float32(2.5), 2.5),  # through __float__
         (decimal.Decimal("2.5"), 2.5),
         (Index(2**63), 2.0**63),  # no Int, silently; then a Float through __index__
         (Index(ValueError("broken")), None),
@@ -79,17 +78,14 @@ def test_the_readers_tell_the_plain_values_apart():
         ((0, 1, 2.0), [0, 1, 2]),
         ([0, 1, decimal.Decimal(2)], [0, 1, 2]),
         ([2**63, 5, 5], [2.0**63, 5, 5]),  # a FloatList, not an error
-        (range(3), [0, 1, 2]),  # step 7c: not a list, yet a sequence of numbers
-        (Seq(0, 1, 2), [0, 1, 2]),
+        (Seq(0, 1, 2), [0, 1, 2]),  # not a list, yet a sequence of numbers
         (b"\x00\x01\x02", [0, 1, 2]),
         ([0, 1, 2, "x"], []),  # one non-number anywhere: empty
         ([None] * 3, []),
         ([[0], [1], [2]], []),
         (NoIter([0, 1, 2]), []),
         (Seq(0, 1, 2, "x"), None),
-        ({0, 1, 2}, None),
         ({0: 0, 1: 1, 2: 2}, None),
-        (iter([0, 1, 2]), None),
         (object(), None),
     ],
 )

@@ -1,11 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <bit>
-#include <cmath>
-#include <cstdint>
-#include <limits>
 #include <utility>
-#include <vector>
 
 #include "helpers/agg.h"
 #include "test_util.h"

@@ -2,13 +2,7 @@
 // defines it, whichever slot is asked first.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <bit>
-#include <cmath>
-#include <cstdint>
-#include <limits>
-#include <random>
-#include <vector>
+#include <array>
 
 #include "calculators/context.h"
 #include "numeric/stats.h"
@@ -16,24 +10,17 @@
 
 namespace {
 
-using Slot = double (*)(calculators::SeriesContext&);
+using Context = calculators::SeriesContext;
 
 TEST(SeriesContext, SlotsGiveTheDefiningRoutinesBits) {
-    const Slot sum = [](calculators::SeriesContext& c) { return c.sum(); };
-    const Slot mean = [](calculators::SeriesContext& c) { return c.mean(); };
-    const Slot variance = [](calculators::SeriesContext& c) { return c.variance(); };
-    const Slot max = [](calculators::SeriesContext& c) { return c.max(); };
-    const Slot min = [](calculators::SeriesContext& c) { return c.min(); };
-    const std::vector<std::vector<Slot>> orders = {{sum, mean, variance, max, min}, {variance, mean, sum, min, max}};
+    double (*const slots[])(Context&) = {[](Context& c) { return c.sum(); }, [](Context& c) { return c.mean(); },
+                                         [](Context& c) { return c.variance(); }, [](Context& c) { return c.max(); },
+                                         [](Context& c) { return c.min(); }};
     for (const auto& x : awkward_series()) {
         const double want[] = {stats::sum(x), stats::mean(x), stats::var(x), stats::max(x), stats::min(x)};
-        for (const auto& order : orders) {
-            calculators::SeriesContext c(x);
-            for (const Slot slot : order) {
-                const Slot names[] = {sum, mean, variance, max, min};
-                const std::size_t k = std::find(std::begin(names), std::end(names), slot) - std::begin(names);
-                EXPECT_TRUE(same(slot(c), want[k])) << "slot " << k << " n " << x.size();
-            }
+        for (const auto& order : {std::array{0, 1, 2, 3, 4}, std::array{2, 1, 0, 4, 3}}) {
+            Context c(x);
+            for (int k : order) EXPECT_TRUE(same(slots[k](c), want[k])) << "slot " << k << " n " << x.size();
         }
     }
 }

@@ -4,22 +4,16 @@
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
-#include <bit>
-#include <cmath>
-#include <cstdint>
-#include <functional>
-#include <limits>
-#include <random>
-#include <vector>
-
 #include "helpers/counting.h"
 #include "test_util.h"
 
 namespace {
 
-std::uint64_t loop(const std::vector<double>& x, std::size_t first, const std::function<bool(std::size_t)>& f) {
+// How many i >= first satisfy f(x[i - 1], x[i]).
+template <class F>
+std::uint64_t loop(const std::vector<double>& x, std::size_t first, F f) {
     std::uint64_t c = 0;
-    for (std::size_t i = first; i < x.size(); ++i) c += f(i) ? 1 : 0;
+    for (std::size_t i = first; i < x.size(); ++i) c += f(x[i - first], x[i]) ? 1 : 0;
     return c;
 }
 
@@ -35,21 +29,19 @@ TEST(Counting, LanesAndBandChangesAgreeWithPlainLoops) {
                 std::vector<double> x(n);
                 for (double& v : x) v = pool[g() % std::size(pool)];
                 for (double t : levels) {
-                    EXPECT_EQ(helpers::count_at_least(x, t), loop(x, 0, [&](std::size_t i) { return x[i] >= t; }));
-                    EXPECT_EQ(helpers::count_at_most(x, t), loop(x, 0, [&](std::size_t i) { return x[i] <= t; }));
-                    EXPECT_EQ(helpers::count_above(x, t), loop(x, 0, [&](std::size_t i) { return x[i] > t; }));
-                    EXPECT_EQ(helpers::count_below(x, t), loop(x, 0, [&](std::size_t i) { return x[i] < t; }));
-                    EXPECT_EQ(helpers::count_equal(x, t), loop(x, 0, [&](std::size_t i) { return x[i] == t; }));
+                    EXPECT_EQ(helpers::count_at_least(x, t), loop(x, 0, [&](double, double v) { return v >= t; }));
+                    EXPECT_EQ(helpers::count_at_most(x, t), loop(x, 0, [&](double, double v) { return v <= t; }));
+                    EXPECT_EQ(helpers::count_above(x, t), loop(x, 0, [&](double, double v) { return v > t; }));
+                    EXPECT_EQ(helpers::count_below(x, t), loop(x, 0, [&](double, double v) { return v < t; }));
+                    EXPECT_EQ(helpers::count_equal(x, t), loop(x, 0, [&](double, double v) { return v == t; }));
                     EXPECT_EQ(helpers::count_side_changes(x, t),
-                              loop(x, 1, [&](std::size_t i) { return (x[i] > t) != (x[i - 1] > t); }));
+                              loop(x, 1, [&](double u, double v) { return (v > t) != (u > t); }));
                     for (double u : levels) {
-                        EXPECT_EQ(helpers::count_in_range(x, t, u),
-                                  loop(x, 0, [&](std::size_t i) { return t <= x[i] && x[i] < u; }));
-                        EXPECT_EQ(helpers::count_far(x, t, u),
-                                  loop(x, 0, [&](std::size_t i) { return std::abs(x[i] - t) > u; }));
+                        EXPECT_EQ(helpers::count_in_range(x, t, u), loop(x, 0, [&](double, double v) { return t <= v && v < u; }));
+                        EXPECT_EQ(helpers::count_far(x, t, u), loop(x, 0, [&](double, double v) { return std::abs(v - t) > u; }));
                     }
                 }
-                EXPECT_EQ(helpers::count_nan(x), loop(x, 0, [&](std::size_t i) { return std::isnan(x[i]); }));
+                EXPECT_EQ(helpers::count_nan(x), loop(x, 0, [](double, double v) { return std::isnan(v); }));
             }
         }
         // Changes within a band.

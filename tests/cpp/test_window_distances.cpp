@@ -4,13 +4,6 @@
 #include <gtest/gtest.h>
 #include <hwy/targets.h>
 
-#include <bit>
-#include <cmath>
-#include <cstdint>
-#include <limits>
-#include <random>
-#include <vector>
-
 #include "helpers/window_distances.h"
 #include "test_util.h"
 
