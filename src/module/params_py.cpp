@@ -261,57 +261,56 @@ bool params_from_dict(PyObject* dict, Params& out) {
     return true;
 }
 
-}  // namespace
-
-bool params_from_list(PyObject* list, std::vector<Params>& out) {
+// Reads each entry of `list` in order into `out` with read(entry, value),
+// after checking it with is(entry) (else ValueError `message`). Hooks run by
+// read may shrink the list meanwhile: the walk stops at its current end.
+template <class T, class Is, class Read>
+bool read_entries(PyObject* list, Is&& is, const char* message, std::vector<T>& out, Read&& read) {
     const Py_ssize_t size = PyList_Size(list);
     out.clear();
     out.reserve(static_cast<std::size_t>(size));
-    // Hooks may shrink the list meanwhile: stop at its current end.
     for (Py_ssize_t i = 0; i < size && i < PyList_Size(list); ++i) {
         Ref entry = Ref::borrow(PyList_GetItem(list, i));
         if (!entry) return false;
-        if (!PyDict_Check(entry.get())) {
-            PyErr_SetString(PyExc_ValueError, "each parameter entry must be a dict");
+        if (!is(entry.get())) {
+            PyErr_SetString(PyExc_ValueError, message);
             return false;
         }
-        Params set;
-        if (!params_from_dict(entry.get(), set)) return false;
-        out.push_back(std::move(set));
+        T value;
+        if (!read(entry.get(), value)) return false;
+        out.push_back(std::move(value));
     }
     return true;
 }
 
+}  // namespace
+
+bool params_from_list(PyObject* list, std::vector<Params>& out) {
+    return read_entries(list, [](PyObject* entry) { return PyDict_Check(entry); },
+                        "each parameter entry must be a dict", out, params_from_dict);
+}
+
 bool parse_plan(PyObject* plan, std::vector<PlanItem>& out) {
-    const Py_ssize_t size = PyList_Size(plan);
-    out.clear();
-    out.reserve(static_cast<std::size_t>(size));
-    for (Py_ssize_t i = 0; i < size && i < PyList_Size(plan); ++i) {
-        Ref entry = Ref::borrow(PyList_GetItem(plan, i));
-        if (!entry) return false;
-        if (!PyTuple_Check(entry.get())) {
-            PyErr_SetString(PyExc_ValueError, "plan entries must be (name, [params]) tuples");
-            return false;
-        }
-        PlanItem item;
-        Ref name = Ref::borrow(PyTuple_GetItem(entry.get(), 0));  // IndexError when empty
-        if (!name) return false;
-        if (!PyUnicode_Check(name.get())) {
-            raise_cannot_convert(name.get(), "PyString");
-            return false;
-        }
-        if (!utf8_copy(name.get(), item.name)) return false;
-        Ref params = Ref::borrow(PyTuple_GetItem(entry.get(), 1));
-        if (!params) return false;
-        if (!PyList_Check(params.get())) {
-            PyErr_SetString(PyExc_ValueError, "plan parameters must be a list");
-            return false;
-        }
-        if (!params_from_list(params.get(), item.params)) return false;
-        item.width = item.params.size();
-        out.push_back(std::move(item));
-    }
-    return true;
+    return read_entries(
+        plan, [](PyObject* entry) { return PyTuple_Check(entry); }, "plan entries must be (name, [params]) tuples",
+        out, [](PyObject* entry, PlanItem& item) {
+            Ref name = Ref::borrow(PyTuple_GetItem(entry, 0));  // IndexError when empty
+            if (!name) return false;
+            if (!PyUnicode_Check(name.get())) {
+                raise_cannot_convert(name.get(), "PyString");
+                return false;
+            }
+            if (!utf8_copy(name.get(), item.name)) return false;
+            Ref params = Ref::borrow(PyTuple_GetItem(entry, 1));
+            if (!params) return false;
+            if (!PyList_Check(params.get())) {
+                PyErr_SetString(PyExc_ValueError, "plan parameters must be a list");
+                return false;
+            }
+            if (!params_from_list(params.get(), item.params)) return false;
+            item.width = item.params.size();
+            return true;
+        });
 }
 
 }  // namespace module
