@@ -72,6 +72,13 @@ def distinct_ref(x):
     }
 
 
+@pytest.mark.parametrize("nan", [NAN, NEG_NAN])  # NEG_NAN: the bits of 0/0 and inf - inf on x86
+@pytest.mark.parametrize("at", [0, 2, 4])
+def test_a_nan_of_either_sign_makes_every_order_statistic_nan(nan, at):
+    x = np.insert(np.array([1.0, 2.0, 3.0, 4.0]), at, nan)
+    assert np.isnan(compute_feature("median", x, [{}]) + compute_feature("quantile", x, [{"q": q} for q in QS])).all()
+
+
 @pytest.mark.parametrize("kind, n", CASES)
 def test_median_and_quantiles_match_a_total_order_sort(kind, n):
     x = series(kind, n, n)
