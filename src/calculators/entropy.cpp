@@ -164,6 +164,13 @@ void announce_set(TemplateMatchSlot& slot, const ApproximateSet& set) {
 // sample_entropy's tolerance: 0.2 times the population deviation.
 double sample_tolerance(SeriesContext& context) { return std::sqrt(context.variance()) * 0.2; }
 
+// sample_entropy's pair counts: lengths 2 and 3 within tol.
+constexpr MatchRequest sample_pairs(double tol, std::uint64_t length) { return {tol, length, false}; }
+void announce_sample(TemplateMatchSlot& slot, double tol) {
+    slot.announce(sample_pairs(tol, 2));
+    slot.announce(sample_pairs(tol, 3));
+}
+
 Values approximate_entropy(SeriesContext& context, ParamSets params);
 Values sample_entropy(SeriesContext& context, ParamSets params);
 
@@ -182,9 +189,7 @@ void announce_row(SeriesContext& context) {
             }
         } else if (item.calculator->on_context == sample_entropy && context.size() >= 4) {
             const double tol = sample_tolerance(context);
-            if (std::isnan(tol)) continue;
-            slot.announce({tol, 2, false});
-            slot.announce({tol, 3, false});
+            if (!std::isnan(tol)) announce_sample(slot, tol);
         }
     }
 }
@@ -233,11 +238,10 @@ double sample_entropy_of(SeriesContext& context) {
     if (std::isnan(tol)) return NaN;
     announce_row(context);
     TemplateMatchSlot& slot = context.template_matches();
-    slot.announce({tol, 2, false});
-    slot.announce({tol, 3, false});
+    announce_sample(slot, tol);
     // Exact integers (below 2^53 for any series that fits in memory).
-    const double b = 2.0 * static_cast<double>(slot.get(x, {tol, 2, false}).pairs);
-    const double a = 2.0 * static_cast<double>(slot.get(x, {tol, 3, false}).pairs);
+    const double b = 2.0 * static_cast<double>(slot.get(x, sample_pairs(tol, 2)).pairs);
+    const double a = 2.0 * static_cast<double>(slot.get(x, sample_pairs(tol, 3)).pairs);
     return -std::log(a / b);
 }
 
