@@ -68,3 +68,65 @@ def test_sigint_stops_long_calls_and_a_quiet_handler_does_not():
     for case, seconds in out["elapsed"].items():
         assert seconds < 2.5, (case, seconds)  # the signal comes at 1 s; the work alone takes tens of seconds
     assert out["same_after"] and out["handled"] and out["hits"] == 2
+
+
+EARLY = """
+import ctypes, json, signal, threading, time
+import numpy as np
+from selquor_rs import compute_feature, extract_batch, extract_batch_timed
+
+signal.signal(signal.SIGALRM, signal.default_int_handler)
+x = np.random.default_rng(0).standard_normal(480_000)
+offsets = np.arange(9, dtype=np.int64) * 60_000
+plan = [("sample_entropy", [{}])]
+calls = {f"batch, n_threads={n}": (lambda n=n: extract_batch(x, offsets, plan, n)) for n in (0, 1, 3)}
+calls["timed batch"] = lambda: extract_batch_timed(x, offsets, plan)
+calls["single call"] = lambda: compute_feature("sample_entropy", x[:200_000], [])
+
+out = []
+for name, call in calls.items():
+    for delay in (0.001, 0.005, 0.02, 0.1):
+        signal.setitimer(signal.ITIMER_REAL, delay)
+        t0 = time.monotonic()
+        try:
+            call()
+            late = None
+        except KeyboardInterrupt:
+            late = time.monotonic() - t0 - delay
+        # CPU burnt while the process idles: a thread still at the abandoned work shows here.
+        c0 = time.process_time()
+        time.sleep(0.2)
+        out.append([name, delay, late, time.process_time() - c0])
+
+class Stop(Exception):
+    pass
+
+caught, started = [], threading.Event()
+def run():
+    try:
+        started.set()
+        extract_batch(x[:120_000], offsets[:3], plan, 1)
+        for _ in range(500):
+            time.sleep(0.01)
+    except Stop:
+        caught.append(True)
+
+worker = threading.Thread(target=run, daemon=True)
+worker.start()
+started.wait()
+time.sleep(0.005)  # in the batch, before its first check
+ctypes.pythonapi.PyThreadState_SetAsyncExc(ctypes.c_ulong(worker.ident), ctypes.py_object(Stop))
+worker.join(30)
+print(json.dumps({"calls": out, "async": caught}))
+"""
+
+
+def test_a_signal_at_any_moment_of_a_call_raises_and_an_async_exception_survives():
+    r = subprocess.run([sys.executable, "-c", textwrap.dedent(EARLY)], capture_output=True, text=True, timeout=600)
+    assert r.returncode == 0, r.stderr[-3000:]
+    out = json.loads(r.stdout)
+    for name, delay, late, idle_cpu in out["calls"]:
+        # Each call holds seconds of work; the signal must end it at once.
+        assert late is not None and late < 0.5, (name, delay, late)
+        assert idle_cpu < 0.1, (name, delay, idle_cpu)
+    assert out["async"] == [True]

@@ -1,5 +1,6 @@
 #include "module/functions.h"
 
+#include <atomic>
 #include <cmath>
 #include <string_view>
 
@@ -25,31 +26,32 @@ PyObject* float_list(std::span<const double> values) {
 
 namespace {
 
-// True when this is the interpreter's main thread (also when that cannot be
-// found out: a check too many costs only time).
-bool on_main_thread() {
+// The ident of the interpreter's main thread, the one that runs signal
+// handlers; learnt when the module is created, so that a check never runs
+// Python code (which would run a pending handler outside the check, and
+// whose failure would have to be cleared along with the handler's error).
+std::atomic<unsigned long> MAIN_THREAD{0};
+
+}  // namespace
+
+bool learn_main_thread() {
     Ref threading(PyImport_ImportModule("threading"));
     Ref main(threading ? PyObject_CallMethod(threading.get(), "main_thread", nullptr) : nullptr);
     Ref ident(main ? PyObject_GetAttrString(main.get(), "ident") : nullptr);
-    const unsigned long id = ident ? PyLong_AsUnsignedLong(ident.get()) : 0;
-    if (PyErr_Occurred()) {
-        PyErr_Clear();
-        return true;
-    }
-    return id == PyThread_get_thread_ident();
+    if (!ident) return false;
+    const unsigned long id = PyLong_AsUnsignedLong(ident.get());
+    if (PyErr_Occurred()) return false;
+    MAIN_THREAD.store(id, std::memory_order_relaxed);
+    return true;
 }
 
-}  // namespace
+bool on_main_thread() { return PyThread_get_thread_ident() == MAIN_THREAD.load(std::memory_order_relaxed); }
 
 bool check_signals(void*) { return PyErr_CheckSignals() != 0; }
 
 bool check_signals_released(void* released) {
     auto& r = *static_cast<Released*>(released);
-    if (r.thread == Released::Other) return false;
-    return r.gil.with_lock([&] {
-        if (r.thread == Released::Unknown) r.thread = on_main_thread() ? Released::Main : Released::Other;
-        return r.thread == Released::Main && PyErr_CheckSignals() != 0;
-    });
+    return r.main && r.gil.with_lock([] { return PyErr_CheckSignals() != 0; });
 }
 
 bool interrupted() {

@@ -52,13 +52,18 @@ private:
     PyThreadState* state_;
 };
 
+// Learns which thread is the interpreter's main thread; run once, when the
+// module is created. False with the exception set.
+bool learn_main_thread();
+// True on the interpreter's main thread. Runs no Python code.
+bool on_main_thread();
+
 // The lock released for a call's work, and taken back only for the
-// interrupt checks. Only the main thread runs signal handlers: on another
-// thread the first check finds that out, and the later ones do not take the
-// lock back at all.
+// interrupt checks. Only the main thread runs signal handlers: elsewhere the
+// checks do not take the lock back at all.
 struct Released {
+    const bool main = on_main_thread();  // asked while the lock is still held
     WithoutGil gil;
-    enum { Unknown, Main, Other } thread = Unknown;
 };
 
 }  // namespace module

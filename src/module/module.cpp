@@ -167,6 +167,7 @@ PyObject* initialise() {
                         "_selquor_rs does not support sub-interpreters: only one interpreter per process can import it");
         return nullptr;
     }
+    if (!learn_main_thread()) return nullptr;
     if (MODULE) {
         Py_INCREF(MODULE);
         return MODULE;
