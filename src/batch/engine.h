@@ -1,18 +1,13 @@
-// The batch engine in plain C++: offsets validation, the thread-pool cache
-// and the row loops. Nothing here touches a Python object, so the caller may
-// run it with the interpreter lock released.
+// The batch engine in plain C++: offsets validation and the row loops, on
+// the pools of batch/pools.h. Nothing here touches a Python object, so the
+// caller may run it with the interpreter lock released.
 #pragma once
 
 #include <cstdint>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
-#include <unordered_map>
 #include <vector>
-
-#include <oneapi/tbb/task_arena.h>
 
 #include "helpers/params.h"
 
@@ -49,35 +44,5 @@ std::optional<std::string> check_offsets(std::uint64_t n_values, std::span<const
 std::optional<std::vector<double>> run_batch(std::span<const double> values, std::span<const std::int64_t> offsets,
                               std::span<const PlanItem> plan, std::size_t width, std::uint64_t n_threads,
                               std::vector<std::uint64_t>* timings = nullptr);
-
-// Dedicated thread pools, one per thread count, built on first request and
-// kept (with their workers) for the rest of the process.
-class PoolCache {
-public:
-    // Builds an arena of exactly n threads; null when it cannot be built.
-    using Builder = std::unique_ptr<tbb::task_arena> (*)(int n_threads);
-
-    explicit PoolCache(Builder build);
-
-    // Null means the ambient pool: n 0, n not below the ambient pool's size,
-    // a failed build (tried again next time) or a poisoned cache. An
-    // exception while the lock is held propagates and poisons the cache.
-    tbb::task_arena* get(std::uint64_t n_threads);
-    std::size_t size();
-    // Every request after an exception under the lock answers null.
-    bool poisoned();
-
-private:
-    std::mutex lock_;
-    bool poisoned_ = false;
-    std::unordered_map<std::uint64_t, std::unique_ptr<tbb::task_arena>> pools_;
-    Builder build_;
-};
-
-// The process-wide cache (POOLS), created on first use and never freed.
-PoolCache& pools();
-
-// pools().get(n_threads): the pool that runs a batch for n_threads.
-tbb::task_arena* pool_for(std::uint64_t n_threads);
 
 }  // namespace batch

@@ -10,6 +10,7 @@
 
 #include "helpers/panic.h"
 #include "batch/engine.h"
+#include "batch/pools.h"
 #include "test_util.h"
 
 namespace {
