@@ -107,13 +107,12 @@ ArFit fit_ar(SeriesContext& context, std::uint64_t k) {
     // n <= 2k, without forming 2k.
     if (k >= n || n - k <= k) return ArFit{true, {}};
     const std::size_t rows = n - k, cols = k + 1;
-    regression::Matrix design{std::vector<double>(rows * cols), rows, cols};
-    for (std::size_t j = 0; j < rows; ++j) {
-        double* const row = design.data.data() + j * cols;
-        row[0] = 1.0;
-        for (std::size_t l = 1; l <= k; ++l) row[l] = x[j + k - l];
-    }
-    auto beta = regression::svd_lstsq(design, x.subspan(k), 1e-15);
+    // The design column by column (the constant, then lags 1 .. k, each a
+    // run of the series), which the decomposition rotates in place: the
+    // fit's memory is the design's.
+    std::vector<double> design(rows * cols, 1.0);
+    for (std::size_t l = 1; l <= k; ++l) std::copy_n(x.begin() + (k - l), rows, design.begin() + l * rows);
+    auto beta = regression::svd_lstsq_columns(std::move(design), rows, cols, x.subspan(k), 1e-15);
     if (!beta) return ArFit{false, std::vector<double>(cols, NaN)};
     return ArFit{false, std::move(*beta)};
 }

@@ -118,11 +118,10 @@ void RotateColumns(double* xp, double* xq, std::size_t len, double cs, double sn
     }
 }
 
-void JacobiLanes(const double* a, std::size_t m, std::size_t n, double* s_out, double* u_out, double* v_out) {
+// The sweeps on the column-major w, in place, then s; false when a stop
+// request cut them short (s then untouched).
+bool SweepLanes(double* w, std::size_t m, std::size_t n, double* s_out, double* v_out) {
     constexpr std::size_t N = hn::MaxLanes(DS());
-    std::vector<double> w(m * n);
-    for (std::size_t i = 0; i < m; ++i)
-        for (std::size_t j = 0; j < n; ++j) w[j * m + i] = a[i * n + j];
     for (std::size_t j = 0; j < n; ++j) v_out[j * n + j] = 1.0;
 
     // The pairs of a sweep are visited in the cyclic order (0,1), (0,2), ...,
@@ -140,20 +139,20 @@ void JacobiLanes(const double* a, std::size_t m, std::size_t n, double* s_out, d
         double off = 0.0;
         for (std::size_t dd = 1; n >= 2 && dd <= 2 * n - 3; ++dd) {
             const std::size_t p_lo = dd > n - 1 ? dd - (n - 1) : 0, p_hi = (dd - 1) / 2;
-            if (stride((m + n) * (p_hi + 1 - p_lo))) return;
+            if (stride((m + n) * (p_hi + 1 - p_lo))) return false;
             for (std::size_t p0 = p_lo; p0 <= p_hi; p0 += 2 * N) {
                 const std::size_t count = std::min(2 * N, p_hi + 1 - p0);
                 // Lanes past the group repeat its last pair.
                 for (std::size_t c = 0; c < 2 * N; ++c) cp[c] = p0 + std::min(c, count - 1), cq[c] = dd - cp[c];
                 if (count > N)
-                    PairSums<2>(w.data(), m, cp, cq, 0.0, alpha, beta, gamma);
+                    PairSums<2>(w, m, cp, cq, 0.0, alpha, beta, gamma);
                 else
-                    PairSums<1>(w.data(), m, cp, cq, 0.0, alpha, beta, gamma);
+                    PairSums<1>(w, m, cp, cq, 0.0, alpha, beta, gamma);
                 for (std::size_t c = 0; c < count; ++c) {
                     const JacobiRotation r = jacobi_rotation(alpha[c], beta[c], gamma[c], off);
                     if (!r.rotate) continue;
                     const std::size_t p = cp[c], q = cq[c];
-                    RotateColumns(w.data() + p * m, w.data() + q * m, m, r.cs, r.sn);
+                    RotateColumns(w + p * m, w + q * m, m, r.cs, r.sn);
                     for (std::size_t i = 0; i < n; ++i) {
                         const double wp = v_out[i * n + p], wq = v_out[i * n + q];
                         v_out[i * n + p] = r.cs * wp - r.sn * wq;
@@ -165,21 +164,27 @@ void JacobiLanes(const double* a, std::size_t m, std::size_t n, double* s_out, d
         if (off < JACOBI_CONVERGED) break;
     }
 
-    // ss_j from -0.0 over the rows in order, s_j = sqrt(ss_j); U = W / s_j
-    // where ss_j > 0, zeros elsewhere.
+    // ss_j from -0.0 over the rows in order, s_j = sqrt(ss_j).
     double ss[2 * N], unused[4 * N];
     for (std::size_t j0 = 0; j0 < n; j0 += 2 * N) {
         const std::size_t count = std::min(2 * N, n - j0);
         for (std::size_t c = 0; c < 2 * N; ++c) cp[c] = cq[c] = j0 + std::min(c, count - 1);
-        PairSums<2>(w.data(), m, cp, cq, -0.0, ss, unused, unused + 2 * N);
-        for (std::size_t c = 0; c < count; ++c) {
-            const std::size_t j = j0 + c;
-            const double s = std::sqrt(ss[c]);
-            s_out[j] = s;
-            if (!(ss[c] > 0.0)) continue;
-            const double* const wj = w.data() + j * m;
-            for (std::size_t i = 0; i < m; ++i) u_out[i * n + j] = wj[i] / s;
-        }
+        PairSums<2>(w, m, cp, cq, -0.0, ss, unused, unused + 2 * N);
+        for (std::size_t c = 0; c < count; ++c) s_out[j0 + c] = std::sqrt(ss[c]);
+    }
+    return true;
+}
+
+void JacobiLanes(const double* a, std::size_t m, std::size_t n, double* s_out, double* u_out, double* v_out) {
+    std::vector<double> w(m * n);
+    for (std::size_t i = 0; i < m; ++i)
+        for (std::size_t j = 0; j < n; ++j) w[j * m + i] = a[i * n + j];
+    if (!SweepLanes(w.data(), m, n, s_out, v_out)) return;
+    // U = W / s_j where s_j > 0 (as ss_j > 0), zeros elsewhere.
+    for (std::size_t j = 0; j < n; ++j) {
+        if (!(s_out[j] > 0.0)) continue;
+        const double* const wj = w.data() + j * m;
+        for (std::size_t i = 0; i < m; ++i) u_out[i * n + j] = wj[i] / s_out[j];
     }
 }
 
@@ -192,9 +197,14 @@ HWY_AFTER_NAMESPACE();
 namespace regression::detail {
 
 HWY_EXPORT(JacobiLanes);
+HWY_EXPORT(SweepLanes);
 
 void jacobi_lanes(const double* a, std::size_t m, std::size_t n, double* s, double* u, double* v) {
     HWY_DYNAMIC_DISPATCH(JacobiLanes)(a, m, n, s, u, v);
+}
+
+bool jacobi_sweeps(double* w, std::size_t m, std::size_t n, double* s, double* v) {
+    return HWY_DYNAMIC_DISPATCH(SweepLanes)(w, m, n, s, v);
 }
 
 }  // namespace regression::detail

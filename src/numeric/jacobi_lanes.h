@@ -42,4 +42,10 @@ inline JacobiRotation jacobi_rotation(double alpha, double beta, double gamma, d
 // defines them.
 void jacobi_lanes(const double* a, std::size_t m, std::size_t n, double* s, double* u, double* v);
 
+// The same sweeps on w, the matrix already column by column (column j at
+// w + j * m), rotated in place into U diag(s) without forming U: s and v as
+// above, v zero on entry. False, with s untouched, when a stop request cut
+// the sweeps short.
+bool jacobi_sweeps(double* w, std::size_t m, std::size_t n, double* s, double* v);
+
 }  // namespace regression::detail

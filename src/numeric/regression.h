@@ -44,6 +44,11 @@ Svd jacobi_svd(const Matrix& a);
 // 0; nothing when one is NaN or infinite (a NaN or an overflow in a), when
 // len(y) != rows or when a dimension is 0.
 std::optional<std::vector<double>> svd_lstsq(const Matrix& a, std::span<const double> y, double rcond);
+// The same on the matrix given column by column (column j at columns[j *
+// rows ..]; a length other than rows * cols has no solution), rotated in
+// place: the decomposition needs no memory beyond the matrix itself.
+std::optional<std::vector<double>> svd_lstsq_columns(std::vector<double> columns, std::size_t rows, std::size_t cols,
+                                                     std::span<const double> y, double rcond);
 
 struct OlsFit {
     std::vector<double> params;   // k coefficients, in the units of the given columns
