@@ -30,10 +30,11 @@ using numeric::NaN;
 // left by a stop is discarded).
 constexpr std::uint64_t STOP_STRIDE = std::uint64_t{1} << 18;
 
-// Sort key of the ordinal patterns: every NaN first and equal to the others,
-// then the numbers by value with -0.0 equal to 0.0.
+// Sort key of the ordinal patterns: the numbers by value with -0.0 equal to
+// 0.0, then every NaN, equal to the others. -inf's key is the smallest
+// int64 and +inf's lies below the largest, which the NaNs take.
 std::int64_t pattern_key(double v) {
-    if (std::isnan(v)) return std::numeric_limits<std::int64_t>::min();
+    if (std::isnan(v)) return std::numeric_limits<std::int64_t>::max();
     return stats::total_order_key(v + 0.0);
 }
 
@@ -345,8 +346,9 @@ double permutation_entropy_ranks(const std::vector<std::int64_t>& key, std::uint
 // NaN), "dimension" (integer; below 2 gives NaN; default 0, so NaN).
 // Windows of `dimension` consecutive samples starting every tau samples;
 // -sum p ln p over the ordinal patterns, added in ascending pattern order.
-// n < dimension: NaN. NaN samples rank lowest and give a value. One pattern
-// (a monotone series, a single window): -0.0.
+// n < dimension: NaN. NaN samples rank highest (above +inf, as in every
+// order here) and give a value. One pattern (a monotone series, a single
+// window): -0.0.
 Values permutation_entropy(Series x, ParamSets params) {
     const std::size_t n = x.size();
     std::vector<std::int64_t> key;
