@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <map>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -45,6 +46,23 @@ Values map_sets(ParamSets params, Routine&& routine, const Context& context) {
     for (std::size_t i = 0; i < params.size(); ++i) out[i] = routine(context, params[i]);
     return out;
 }
+
+// A value per distinct key of a call's parameter sets, computed on the
+// first set that asks for it: a list that repeats a set pays for it once.
+template <class Key>
+class Memo {
+public:
+    // compute() the first time `key` is asked, the kept value after.
+    template <class Compute>
+    double operator()(const Key& key, Compute&& compute) {
+        auto [it, fresh] = done_.try_emplace(key, 0.0);
+        if (fresh) it->second = compute();
+        return it->second;
+    }
+
+private:
+    std::map<Key, double> done_;
+};
 
 // The 76 catalogue names in ascending byte order.
 extern const std::array<std::string_view, 76> CALCULATOR_NAMES;

@@ -101,7 +101,7 @@ Values binned_entropy_sets(Series x, ParamSets params) {
     if (params.empty()) return out;
     const bool undefined = x.empty() || !stats::all_finite(x);
     const double lo = undefined ? NaN : stats::min(x), hi = undefined ? NaN : stats::max(x);
-    std::map<std::uint64_t, double> done;
+    Memo<std::uint64_t> memo;
     for (std::size_t s = 0; s < params.size(); ++s) {
         const std::uint64_t bins = helpers::count_param(params[s], "max_bins");
         if (undefined) {
@@ -109,9 +109,7 @@ Values binned_entropy_sets(Series x, ParamSets params) {
         } else if (bins == 0) {
             out[s] = -0.0;
         } else {
-            auto [it, fresh] = done.try_emplace(bins, 0.0);
-            if (fresh) it->second = binned_entropy_finite(x, bins, lo, hi);
-            out[s] = it->second;
+            out[s] = memo(bins, [&] { return binned_entropy_finite(x, bins, lo, hi); });
         }
     }
     return out;
@@ -261,12 +259,10 @@ Values fourier_entropy(SeriesContext& context, ParamSets params) {
     if (!std::isfinite(top) || top == 0.0) return out;
     std::vector<double> scaled(psd.size());
     for (std::size_t k = 0; k < psd.size(); ++k) scaled[k] = psd[k] / top;
-    std::map<std::uint64_t, double> done;
+    Memo<std::uint64_t> memo;
     for (std::size_t s = 0; s < params.size(); ++s) {
         const std::uint64_t bins = helpers::count_param(params[s], "bins");
-        auto [it, fresh] = done.try_emplace(bins, 0.0);
-        if (fresh) it->second = binned_entropy(scaled, bins);
-        out[s] = it->second;
+        out[s] = memo(bins, [&] { return binned_entropy(scaled, bins); });
     }
     return out;
 }

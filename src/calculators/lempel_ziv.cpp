@@ -5,12 +5,12 @@
 // phrase trie keys its children by (node, symbol).
 #include <algorithm>
 #include <cstdint>
-#include <map>
 #include <utility>
 #include <vector>
 
 #include "calculators/lempel_ziv.h"
 #include "calculators/registry.h"
+#include "helpers/open_table.h"
 #include "helpers/params.h"
 #include "numeric/constants.h"
 #include "numeric/stats.h"
@@ -21,32 +21,28 @@ namespace {
 
 using numeric::NaN;
 
-// The children of the phrase trie, keyed by (node, symbol): open addressing
-// that doubles when half full, so its size follows the nodes made (at most
-// one per sample), never the number of bins.
+// The children of the phrase trie, keyed by (node, symbol): the table's size
+// follows the nodes made (at most one per sample), never the number of bins.
 class TrieChildren {
 public:
     // Room for `expected` nodes before the first doubling.
-    explicit TrieChildren(std::size_t expected) {
-        std::size_t cap = 16;
-        while (cap < 2 * expected) cap *= 2;
-        slots_.resize(cap);
-        mask_ = cap - 1;
-    }
+    explicit TrieChildren(std::size_t expected) : table_(expected) {}
 
     // The child of (node, symbol), made with id `fresh` when missing;
     // second is true when it was made.
     std::pair<std::uint64_t, bool> find_or_add(std::uint64_t node, std::uint64_t symbol, std::uint64_t fresh) {
-        Slot& s = probe(node, symbol);
-        if (s.node_plus_one != 0) return {s.child, false};
+        Slot& s = table_.probe(hash(node, symbol),
+                               [&](const Slot& t) { return t.node_plus_one == node + 1 && t.symbol == symbol; });
+        if (s.used()) return {s.child, false};
         s = Slot{node + 1, symbol, fresh};
-        if (++used_ * 2 > slots_.size()) grow();
+        table_.filled([](const Slot& t) { return hash(t.node_plus_one - 1, t.symbol); });
         return {fresh, true};
     }
 
 private:
     struct Slot {
         std::uint64_t node_plus_one = 0, symbol = 0, child = 0;  // node_plus_one 0: empty
+        bool used() const { return node_plus_one != 0; }
     };
 
     static std::size_t hash(std::uint64_t node, std::uint64_t symbol) {
@@ -57,24 +53,7 @@ private:
         return static_cast<std::size_t>(z ^ (z >> 31));
     }
 
-    // The slot holding (node, symbol), or the empty slot where it belongs.
-    Slot& probe(std::uint64_t node, std::uint64_t symbol) {
-        for (std::size_t i = hash(node, symbol) & mask_;; i = (i + 1) & mask_) {
-            Slot& s = slots_[i];
-            if (s.node_plus_one == 0 || (s.node_plus_one == node + 1 && s.symbol == symbol)) return s;
-        }
-    }
-
-    void grow() {
-        std::vector<Slot> old(slots_.size() * 2);
-        old.swap(slots_);
-        mask_ = slots_.size() - 1;
-        for (const Slot& s : old)
-            if (s.node_plus_one != 0) probe(s.node_plus_one - 1, s.symbol) = s;
-    }
-
-    std::vector<Slot> slots_;
-    std::size_t mask_ = 0, used_ = 0;
+    helpers::OpenTable<Slot> table_;
 };
 
 // Phrases of the series' symbols in `bins` equal-width bins, over n.
@@ -107,15 +86,12 @@ double lempel_ziv(Series x, std::uint64_t bins, double lo, double hi) {
 Values lempel_ziv_complexity(Series x, ParamSets params) {
     const bool undefined = x.empty() || !stats::all_finite(x);
     const double lo = undefined ? NaN : stats::min(x), hi = undefined ? NaN : stats::max(x);
-    std::map<std::uint64_t, double> done;
+    Memo<std::uint64_t> memo;
     return map_sets(params, [&](Series s, const Params& p) {
-        const PVal* v = p.find("bins");
-        if (v == nullptr || (v->tag() != PVal::Int && v->tag() != PVal::Float)) return NaN;
         const std::int64_t bins = helpers::int_param(p, "bins");
         if (bins < 1 || undefined) return NaN;
-        auto [it, fresh] = done.try_emplace(static_cast<std::uint64_t>(bins), 0.0);
-        if (fresh) it->second = lempel_ziv(s, static_cast<std::uint64_t>(bins), lo, hi);
-        return it->second;
+        const auto b = static_cast<std::uint64_t>(bins);
+        return memo(b, [&] { return lempel_ziv(s, b, lo, hi); });
     }, x);
 }
 

@@ -199,19 +199,15 @@ Values friedrich_coefficients(SeriesContext& c, ParamSets params) {
 // roots of the drift polynomial; NaN when the fit fails, when the polynomial
 // has no roots (a nonzero constant) and when the root finder overflows.
 Values max_langevin_fixed_point(SeriesContext& c, ParamSets params) {
-    std::map<DriftKey, double> values;
+    Memo<DriftKey> memo;
     Values out(params.size());
     for (std::size_t i = 0; i < params.size(); ++i) {
         const DriftKey key = drift_key(params[i]);
-        auto it = values.find(key);
-        if (it == values.end()) {
+        out[i] = memo(key, [&] {
             const std::vector<double>& coef = c.drift_fit(key.first, key.second);
-            double value = NaN;
-            if (!coef.empty() && stats::all_finite(coef))
-                value = regression::largest_real_part(regression::poly_roots(coef));
-            it = values.emplace(key, value).first;
-        }
-        out[i] = it->second;
+            if (coef.empty() || !stats::all_finite(coef)) return NaN;
+            return regression::largest_real_part(regression::poly_roots(coef));
+        });
     }
     return out;
 }

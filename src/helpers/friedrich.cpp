@@ -108,11 +108,20 @@ private:
 // four roundings (k, r, the quotient and the product by n - 1), then d times
 // the fraction and the sum one each. Edges (n - 1) / r apart times d are
 // then in strictly increasing order whenever that spacing exceeds 2 B.
+//
+// The margins: the position's four roundings err by at most
+// (1 + u)^4 - 1 < 4.01 u; the two edges' bounds take a twentieth more for
+// the rounding of the bound's own arithmetic; and where the products
+// underflow, each edge's errs by at most a few TINY.
+constexpr double POSITION_ROUNDINGS = 4.01;
+constexpr double TWO_EDGES = 2.1;
+constexpr double UNDERFLOW_MARGIN = 8.0 * TINY;
+
 bool certainly_strict(double a, double d, std::size_t lo, std::size_t n, std::uint64_t r) {
     const double bound =
-        UNIT_ROUNDOFF * (d * (4.01 * (static_cast<double>(lo) + 1.0) + 3.0) + std::fabs(a));
+        UNIT_ROUNDOFF * (d * (POSITION_ROUNDINGS * (static_cast<double>(lo) + 1.0) + 3.0) + std::fabs(a));
     const double spacing = d * (static_cast<double>(n - 1) / static_cast<double>(r));
-    return spacing > 2.1 * bound + 8.0 * TINY;
+    return spacing > TWO_EDGES * bound + UNDERFLOW_MARGIN;
 }
 
 }  // namespace

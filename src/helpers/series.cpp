@@ -11,18 +11,6 @@
 
 namespace helpers {
 
-UniqueCounts unique_counts(std::span<const double> x) {
-    UniqueCounts out;
-    const DistinctValues g = distinct_values_sorted(stats::sorted_total(x));
-    out.values = g.values;
-    out.counts = g.counts;
-    if (g.nans > 0) {
-        out.values.push_back(numeric::NaN);
-        out.counts.push_back(g.nans);
-    }
-    return out;
-}
-
 DistinctValues distinct_values_sorted(std::span<const double> sorted) {
     DistinctValues out;
     // Every NaN sorts last.

@@ -9,18 +9,9 @@
 
 namespace helpers {
 
-struct UniqueCounts {
-    std::vector<double> values;        // ascending by the total order; NaNs last, as one group
-    std::vector<std::uint64_t> counts;  // samples equal (==) to values[i]
-};
-
-// Distinct values with their counts. -0.0 and 0.0 form one group (valued
-// -0.0, which sorts first); every NaN, whatever its sign or payload, falls
-// into one trailing group valued +NaN.
-UniqueCounts unique_counts(std::span<const double> x);
-
-// The groups of unique_counts without their order: the groups of the values
-// that are not NaN, in no particular order, and the size of the NaN group.
+// Distinct values with their counts: the groups of the values that are not
+// NaN (-0.0 and 0.0 form one), and the size of the NaN group (every NaN,
+// whatever its sign or payload).
 struct DistinctValues {
     std::vector<double> values;         // -0.0 for the zeros when a -0.0 is among them
     std::vector<std::uint64_t> counts;  // samples equal (==) to values[i]
