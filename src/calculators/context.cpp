@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "helpers/drift_fit.h"
 #include "numeric/spectral.h"
 #include "numeric/stats.h"
 

@@ -49,26 +49,4 @@ double abs_change_sum(std::span<const double> x);
 // and for a side without spread.
 double corrcoef(std::span<const double> x, std::span<const double> y);
 
-// The quantile bins of a series: bin 0 holds the lowest of the r + 1 edges
-// e_k = stats::quantile_sorted(sorted signal, k / r) (k = r: 1.0), and bin
-// k the values in (e_k, e_k+1]; a value's label is the number of edges below
-// it, less one, at most r - 1. Nothing when an edge is not finite or two
-// neighbouring edges are equal (a constant signal, a NaN or an infinity, a
-// bin count too fine for the doubles between two samples), and when deciding
-// the latter would compare more edges one by one than 2^20 and 8 per sample.
-struct QuantileCut {
-    std::vector<std::uint64_t> labels;    // bin of each value, in index order
-    std::vector<std::uint64_t> occupied;  // the distinct labels, ascending
-};
-std::optional<QuantileCut> qcut_labels(std::span<const double> signal, std::uint64_t r);
-
-// Least-squares polynomial of degree m (highest power first, m + 1 values)
-// fitted to the mean drift x[i+1] - x[i] against the mean level x[i] in r
-// quantile bins. All NaN on any failure (m = 0, r = 0, n < 2, non-finite or
-// repeated bin edges, no solution). A degree above 64 is not fitted (a
-// resource bound): the list is empty, and callers read a missing coefficient
-// as NaN.
-std::vector<double> estimate_friedrich_coefficients(std::span<const double> x, std::uint64_t m,
-                                                    std::uint64_t r);
-
 }  // namespace helpers

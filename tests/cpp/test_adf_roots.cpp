@@ -12,7 +12,7 @@
 #include <random>
 #include <vector>
 
-#include "helpers/series.h"
+#include "helpers/drift_fit.h"
 #include "numeric/adf.h"
 #include "numeric/regression.h"
 #include "numeric/roots.h"

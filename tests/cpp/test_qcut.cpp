@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "helpers/series.h"
+#include "helpers/quantile_cut.h"
 #include "numeric/stats.h"
 #include "test_util.h"
 
