@@ -119,22 +119,6 @@ Values binned_entropy_sets(Series x, ParamSets params) {
 
 // ------------------------------------------------- approximate entropy
 
-// phi(k) = (sum over the N = n - k + 1 templates, in order, of ln(C_i / N)) / N,
-// where C_i counts the templates matching template i, itself included. The
-// logarithms are kept by count: few distinct counts occur.
-double phi(const std::vector<std::uint64_t>& partners) {
-    const std::size_t templates = partners.size();
-    const double count = static_cast<double>(templates);
-    std::vector<double> logs(templates, NaN);
-    double s = 0.0;
-    for (std::uint64_t c : partners) {
-        double& l = logs[c];  // c < templates: a template has fewer partners
-        if (std::isnan(l)) l = std::log(static_cast<double>(c + 1) / count);
-        s += l;
-    }
-    return s / count;
-}
-
 // A set of approximate_entropy: its value when nothing is to be counted
 // (fixed), else the tolerance and m whose template matches give it.
 struct ApproximateSet {
@@ -154,8 +138,8 @@ ApproximateSet approximate_set(SeriesContext& context, const Params& params) {
     return {NaN, tol, m};
 }
 
-// The template matches of lengths m (none for m = 0, every empty template
-// matching) and m + 1, per template.
+// The phi of the template matches of lengths m (none for m = 0, every empty
+// template matching: phi(0) = 0) and m + 1.
 void announce_set(TemplateMatchSlot& slot, const ApproximateSet& set) {
     if (set.m > 0) slot.announce({set.tol, set.m, true});
     slot.announce({set.tol, set.m + 1, true});
@@ -209,14 +193,7 @@ Values approximate_entropy(SeriesContext& context, ParamSets params) {
         sets.push_back(approximate_set(context, p));
         if (sets.back().swept()) announce_set(slot, sets.back());
     }
-    // phi of each (tolerance, length) asked; phi(0) = 0.
-    std::map<std::pair<double, std::uint64_t>, double> phis;
-    auto phi_of = [&](double tol, std::uint64_t k) {
-        if (k == 0) return 0.0;
-        auto [it, fresh] = phis.try_emplace({tol, k}, 0.0);
-        if (fresh) it->second = phi(slot.get(x, {tol, k, true}).per_template);
-        return it->second;
-    };
+    auto phi_of = [&](double tol, std::uint64_t k) { return k == 0 ? 0.0 : slot.get(x, {tol, k, true}).phi; };
     for (std::size_t i = 0; i < params.size(); ++i) {
         const ApproximateSet& set = sets[i];
         out[i] = set.swept() ? std::fabs(phi_of(set.tol, set.m) - phi_of(set.tol, set.m + 1)) : set.fixed;

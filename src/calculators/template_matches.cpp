@@ -7,7 +7,7 @@
 // Per-template counts live in bytes, the matches of a block of diagonals
 // added up in registers first (a table lookup gives two (tolerance, length)
 // counts their match bits at once); a pair total is half the sum of its
-// per-template counts. Only integers are summed, so no order of a
+// per-template counts, and a phi their mean log share. Only integers are summed, so no order of a
 // floating-point sum is at stake.
 //
 // The level is found on the high 32 bits of each distance, which order
@@ -22,9 +22,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <utility>
 #include <vector>
 
+#include "numeric/constants.h"
 #include "numeric/interrupt.h"
 
 #ifndef CALCULATORS_TEMPLATE_MATCHES_STATE
@@ -55,12 +57,6 @@ struct Counters {
         for (std::size_t i = 0; i < total.size(); ++i) total[i] += bytes[i];
         std::fill(bytes.begin(), bytes.end(), 0);
         adds = 0;
-    }
-
-    // The counts of templates [0, m).
-    std::vector<std::uint64_t> counts(std::size_t m) {
-        flush();
-        return std::vector<std::uint64_t>(total.begin(), total.begin() + static_cast<std::ptrdiff_t>(m));
     }
 
     std::size_t adds = 0;
@@ -450,54 +446,56 @@ HWY_EXPORT(SweepDiagonals);
 
 namespace {
 
+using numeric::NaN;
+
 // Diagonals per dispatch into the SIMD code.
 constexpr std::size_t DIAGONALS_PER_STEP = 4 * sweep::BLOCK;
+// The most (tolerance, length) streams one sweep counts, each holding 5
+// bytes a sample (its byte counters and their 32-bit totals): a row's usual
+// handful (the bench plan's six tolerances at two lengths) takes one sweep,
+// more take more sweeps of this many, each stream still counted once.
+constexpr std::size_t STREAMS_PER_SWEEP = 32;
 
-}  // namespace
+// A distinct (tolerance, length) to count; -0.0 is 0.0 to a comparison.
+struct Key {
+    double tol;
+    std::size_t length;
+    bool phi;
+};
 
-std::vector<MatchCounts> count_template_matches(std::span<const double> x, std::span<const MatchRequest> requests) {
-    const std::size_t n = x.size();
-    std::vector<MatchCounts> out(requests.size());
-    sweep::State st(x);
-    // Distinct (tolerance, length) pairs, tolerances ascending; -0.0 is
-    // 0.0 to a comparison. NaN tolerances and lengths without templates
-    // have nothing to count.
-    struct Key {
-        double tol;
-        std::size_t length;
-        bool per_template;
-    };
+bool before(const Key& a, const Key& b) { return a.tol != b.tol ? a.tol < b.tol : a.length < b.length; }
+
+// The distinct keys of the requests, tolerances ascending. NaN tolerances
+// and lengths without templates have nothing to count.
+std::vector<Key> distinct_keys(std::span<const MatchRequest> requests, std::size_t n) {
     std::vector<Key> keys;
     for (const MatchRequest& q : requests)
         if (!std::isnan(q.tol) && q.length != 0 && q.length <= n)
-            keys.push_back({q.tol + 0.0, static_cast<std::size_t>(q.length), q.per_template});
-    auto before = [](const Key& a, const Key& b) { return a.tol != b.tol ? a.tol < b.tol : a.length < b.length; };
+            keys.push_back({q.tol + 0.0, static_cast<std::size_t>(q.length), q.phi});
     std::sort(keys.begin(), keys.end(), before);
     std::vector<Key> unique;
     for (const Key& k : keys) {
         if (!unique.empty() && unique.back().tol == k.tol && unique.back().length == k.length)
-            unique.back().per_template |= k.per_template;
+            unique.back().phi |= k.phi;
         else
             unique.push_back(k);
     }
-    // Consecutive tolerances, GroupSize() at a time, share a level byte.
+    return unique;
+}
+
+// The streams of `keys` (sorted), stream i counting into counters[i];
+// consecutive tolerances, GroupSize() at a time, share a level byte.
+void plan_streams(sweep::State& st, std::span<const Key> keys) {
     const std::size_t group_size = HWY_DYNAMIC_DISPATCH(GroupSize)();
-    std::vector<std::size_t> group_of(unique.size());
-    std::size_t kmin = SIZE_MAX, kmax = 0;
-    for (std::size_t u = 0; u < unique.size(); ++u) {
-        const Key& k = unique[u];
-        const bool new_tol = u == 0 || unique[u - 1].tol != k.tol;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const bool new_tol = i == 0 || keys[i - 1].tol != keys[i].tol;
         if (new_tol && (st.groups.empty() || st.groups.back().tols.size() == group_size)) st.groups.emplace_back();
         sweep::Group& g = st.groups.back();
-        if (new_tol) g.tols.push_back(k.tol);
+        if (new_tol) g.tols.push_back(keys[i].tol);
         // A pair total is counted per template too: it fills the other half
         // of a table lookup that would otherwise count nothing.
-        sweep::Stream s{g.tols.size() - 1, k.length, st.counters.size()};
-        st.counters.emplace_back(n);
-        g.streams.push_back(s);
-        group_of[u] = st.groups.size() - 1;
-        kmin = std::min(kmin, k.length);
-        kmax = std::max(kmax, k.length);
+        g.streams.push_back({g.tols.size() - 1, keys[i].length, i});
+        st.counters.emplace_back(st.n);
     }
     for (sweep::Group& g : st.groups) {
         std::stable_sort(g.streams.begin(), g.streams.end(),
@@ -509,54 +507,91 @@ std::vector<MatchCounts> count_template_matches(std::span<const double> x, std::
         for (std::size_t j = 0; j < g.tols.size(); ++j)
             g.keys[j] = static_cast<std::int32_t>(std::bit_cast<std::uint64_t>(g.tols[j]) >> 32);
     }
+}
 
-    if (!st.groups.empty() && n >= 2) {
-        st.stride = sweep::LEAD + n + sweep::PAD;
-        st.levels.assign(sweep::BLOCK * st.stride, sweep::NEVER);
-        std::size_t slots = 0;
-        for (const sweep::Group& g : st.groups) slots = std::max(slots, std::min(sweep::SLOTS, g.lengths.size()));
-        st.windows.assign(slots * sweep::BLOCK * st.stride, sweep::NEVER);
-        st.scrap.assign(n + sweep::PAD, 0);
-        st.powers.assign(static_cast<std::size_t>(std::bit_width(kmax)) - 1, std::vector<std::int8_t>(n + sweep::PAD, 0));
-        const auto step = HWY_DYNAMIC_DISPATCH(SweepDiagonals);
-        // A long series can take minutes: a stop request ends the sweep
-        // (the counts are then discarded by the caller).
-        interrupt::Stride stride(std::size_t{1} << 18);
-        for (std::size_t d = 1; d + kmin <= n;) {
-            const std::size_t end = std::min(d + DIAGONALS_PER_STEP, n - kmin + 1);
-            if (stride((end - d) * (n - d))) break;
-            step(st, d, end);
-            d = end;
-        }
+// Sweeps the diagonals that hold templates of the shortest length; false
+// when a stop request ended it (a long series can take minutes).
+bool sweep_diagonals(sweep::State& st, std::span<const Key> keys, interrupt::Stride& stride) {
+    const std::size_t n = st.n;
+    std::size_t kmin = SIZE_MAX, kmax = 0;
+    for (const Key& k : keys) {
+        kmin = std::min(kmin, k.length);
+        kmax = std::max(kmax, k.length);
     }
+    st.stride = sweep::LEAD + n + sweep::PAD;
+    st.levels.assign(sweep::BLOCK * st.stride, sweep::NEVER);
+    std::size_t slots = 0;
+    for (const sweep::Group& g : st.groups) slots = std::max(slots, std::min(sweep::SLOTS, g.lengths.size()));
+    st.windows.assign(slots * sweep::BLOCK * st.stride, sweep::NEVER);
+    st.scrap.assign(n + sweep::PAD, 0);
+    st.powers.assign(static_cast<std::size_t>(std::bit_width(kmax)) - 1, std::vector<std::int8_t>(n + sweep::PAD, 0));
+    const auto step = HWY_DYNAMIC_DISPATCH(SweepDiagonals);
+    for (std::size_t d = 1; d + kmin <= n;) {
+        const std::size_t end = std::min(d + DIAGONALS_PER_STEP, n - kmin + 1);
+        if (stride((end - d) * (n - d))) return false;
+        step(st, d, end);
+        d = end;
+    }
+    return true;
+}
 
-    // Read each distinct pair's counts off, then hand them to its requests.
-    std::vector<MatchCounts> made(unique.size());
-    for (std::size_t u = 0; u < unique.size(); ++u) {
-        const sweep::Group& g = st.groups[group_of[u]];
-        const std::size_t level = static_cast<std::size_t>(
-            std::find(g.tols.begin(), g.tols.end(), unique[u].tol) - g.tols.begin());
-        const sweep::Stream& s = *std::find_if(g.streams.begin(), g.streams.end(), [&](const sweep::Stream& s) {
-            return s.level == level && s.length == unique[u].length;
-        });
-        sweep::Counters& c = st.counters[s.counters];
-        std::vector<std::uint64_t> counts = c.counts(n - s.length + 1);
-        std::uint64_t total = 0;
-        for (std::uint64_t v : counts) total += v;
-        made[u].pairs = total / 2;  // each pair was counted at both its templates
-        if (unique[u].per_template) made[u].per_template = std::move(counts);
+// MatchCounts::phi from the partners of each template; the logarithms are
+// kept by count (few distinct counts occur) in `logs`.
+double phi(std::span<const std::uint32_t> partners, std::vector<double>& logs) {
+    const std::size_t templates = partners.size();
+    const double count = static_cast<double>(templates);
+    logs.assign(templates, NaN);
+    double s = 0.0;
+    for (std::uint64_t c : partners) {
+        double& l = logs[c];  // c < templates: a template has fewer partners
+        if (std::isnan(l)) l = std::log(static_cast<double>(c + 1) / count);
+        s += l;
     }
+    return s / count;
+}
+
+// The counts of the templates of `key`, read off its stream's counters.
+MatchCounts read_off(sweep::Counters& c, const Key& key, std::size_t n, std::vector<double>& logs) {
+    c.flush();
+    const std::span<const std::uint32_t> partners(c.total.data(), n - key.length + 1);
+    MatchCounts out;
+    for (std::uint64_t v : partners) out.pairs += v;
+    out.pairs /= 2;  // each pair was counted at both its templates
+    if (key.phi) out.phi = phi(partners, logs);
+    return out;
+}
+
+}  // namespace
+
+std::vector<MatchCounts> count_template_matches(std::span<const double> x, std::span<const MatchRequest> requests) {
+    const std::size_t n = x.size();
+    std::vector<MatchCounts> out(requests.size());
+    const std::vector<Key> keys = distinct_keys(requests, n);
+    // Sweep the keys a bounded group at a time, reading each group off as
+    // its sweep ends (a stop request: the counts are discarded by the caller).
+    std::vector<MatchCounts> made(keys.size());
+    std::vector<double> logs;
+    interrupt::Stride stride(std::size_t{1} << 18);
+    for (std::size_t from = 0; from < keys.size(); from += STREAMS_PER_SWEEP) {
+        const auto group = std::span(keys).subspan(from, std::min(STREAMS_PER_SWEEP, keys.size() - from));
+        sweep::State st(x);
+        plan_streams(st, group);
+        if (n >= 2 && !sweep_diagonals(st, group, stride)) return out;
+        for (std::size_t i = 0; i < group.size(); ++i) made[from + i] = read_off(st.counters[i], group[i], n, logs);
+    }
+    // Hand each distinct key's counts to its requests.
+    std::vector<std::uint32_t> none;
     for (std::size_t r = 0; r < requests.size(); ++r) {
         const MatchRequest& q = requests[r];
         if (q.length == 0 || q.length > n) continue;
-        if (std::isnan(q.tol)) {
-            if (q.per_template) out[r].per_template.assign(n - static_cast<std::size_t>(q.length) + 1, 0);
+        if (std::isnan(q.tol)) {  // no matches: every template its own only partner
+            none.assign(n - static_cast<std::size_t>(q.length) + 1, 0);
+            if (q.phi) out[r].phi = phi(none, logs);
             continue;
         }
         const Key key{q.tol + 0.0, static_cast<std::size_t>(q.length), false};
-        const MatchCounts& m = made[static_cast<std::size_t>(std::lower_bound(unique.begin(), unique.end(), key, before) - unique.begin())];
-        out[r].pairs = m.pairs;
-        if (q.per_template) out[r].per_template = m.per_template;
+        out[r] = made[static_cast<std::size_t>(std::lower_bound(keys.begin(), keys.end(), key, before) - keys.begin())];
+        if (!q.phi) out[r].phi = NaN;
     }
     return out;
 }
@@ -566,8 +601,8 @@ std::vector<MatchCounts> count_template_matches(std::span<const double> x, std::
 TemplateMatchSlot::Entry& TemplateMatchSlot::find_or_add(const MatchRequest& request) {
     for (Entry& e : entries_) {
         if (e.request.length != request.length || !(e.request.tol == request.tol)) continue;
-        if (request.per_template && !e.request.per_template) {
-            e.request.per_template = true;
+        if (request.phi && !e.request.phi) {
+            e.request.phi = true;
             e.made = false;
         }
         return e;
