@@ -12,7 +12,6 @@
 #pragma once
 
 #include <cstdint>
-#include <list>
 #include <span>
 #include <vector>
 
@@ -44,32 +43,5 @@ struct MatchCounts {
 // sweep counts at most a bounded number of (tolerance, length) streams at
 // once, and each count is read off into its two numbers when its sweep ends.
 std::vector<MatchCounts> count_template_matches(std::span<const double> x, std::span<const MatchRequest> requests);
-
-// The template matches that the items of one series ask for. Requests
-// announced before the first read are all made by the count that read runs
-// (one sweep for a row's usual handful); a request that comes later runs a
-// count of its own (with whatever else is still waiting). Counts keep their
-// address once made.
-class TemplateMatchSlot {
-public:
-    // Whether the row's items have been announced (by the first reader).
-    bool announced() const { return announced_; }
-    void mark_announced() { announced_ = true; }
-
-    void announce(const MatchRequest& request);
-    // The counts of `request` on x, the series of every earlier call.
-    const MatchCounts& get(std::span<const double> x, const MatchRequest& request);
-
-private:
-    struct Entry {
-        MatchRequest request;
-        bool made = false;
-        MatchCounts counts;
-    };
-    Entry& find_or_add(const MatchRequest& request);
-
-    bool announced_ = false;
-    std::list<Entry> entries_;  // addresses kept; empty without an allocation
-};
 
 }  // namespace calculators
