@@ -53,7 +53,7 @@ std::vector<double> tied(std::size_t n) {
     return x;
 }
 
-TEST(QuantileCut, AgreesWithTheScanAroundTheFormerSwitch) {
+TEST(QuantileCut, AgreesWithTheScanFromOneBinToFourPerSample) {
     const std::vector<std::vector<double>> series = {
         noise(40, 1), tied(40), ulp_spaced(1), ulp_spaced(3), ulp_spaced(1500), ulp_spaced(1700), ulp_spaced(2500),
         // A rounded difference that carries edges past the next sample.
