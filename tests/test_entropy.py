@@ -133,6 +133,32 @@ def test_template_entropies_decisive_cases(name, x, params, want):
     assert close(one(name, x, params), want, rel=1e-14)
 
 
+# A child's own peak (VmHWM in KiB; ru_maxrss would carry this process's). A
+# sanitizer's shadow memory and redzones inflate every peak.
+CHILD = """import re, numpy as np
+from selquor_rs import compute_feature
+peak = lambda: int(re.search(r"VmHWM:\\s*(\\d+) kB", open("/proc/self/status").read()).group(1))
+"""
+SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
+
+
+def in_child(body):
+    return subprocess.run([sys.executable, "-c", CHILD + body], capture_output=True, text=True, timeout=300).stdout.split()
+
+
+def test_template_entropy_memory_does_not_grow_with_the_sets():
+    # 200 sets (distinct tolerances, m 1..4) on 20,000 samples; the values
+    # are those of single sets (every 25th: one costs 50 ms).
+    grown_kib, same_values = in_child("""
+x, sets = np.random.default_rng(2).normal(size=20000), [{"m": 1 + i % 4, "r": 0.05 + i / 250} for i in range(200)]
+start = peak()
+many = compute_feature("approximate_entropy", x, sets)
+print(peak() - start, many[::25] == [compute_feature("approximate_entropy", x, [s])[0] for s in sets[::25]])
+""")
+    assert same_values == "True"
+    assert int(grown_kib) < 24 * 1024 or SANITIZED
+
+
 # ------------------------------------------------ permutation entropy
 
 
@@ -192,20 +218,13 @@ def test_permutation_entropy_decisive_cases(x, params, want):
 
 
 def test_permutation_entropy_memory_follows_the_windows_not_the_dimension():
-    # 10,001 windows of 10,000 samples, all distinct patterns: ln 10001. The
-    # peak is the child's own (VmHWM; ru_maxrss would carry this process's).
-    code = """
-import re, numpy as np
-from selquor_rs import compute_feature
+    # 10,001 windows of 10,000 samples, all distinct patterns: ln 10001.
+    value, peak_kib = in_child("""
 x = np.random.default_rng(1).normal(size=20000)
-(v,) = compute_feature("permutation_entropy", x, [{"tau": 1, "dimension": 10000}])
-print(repr(v), re.search(r"VmHWM:\\s*(\\d+) kB", open("/proc/self/status").read()).group(1))
-"""
-    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
-    value, peak_kib = done.stdout.split()
+print(repr(compute_feature("permutation_entropy", x, [{"tau": 1, "dimension": 10000}])[0]), peak())
+""")
     assert float(value) == pytest.approx(math.log(10001), rel=1e-12)
-    # A sanitizer's shadow memory and redzones inflate every peak.
-    assert int(peak_kib) < 64 * 1024 or "libasan" in os.environ.get("LD_PRELOAD", "")
+    assert int(peak_kib) < 64 * 1024 or SANITIZED
 
 
 # ----------------------------------------------------- Lempel-Ziv

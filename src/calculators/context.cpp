@@ -1,12 +1,20 @@
 #include "calculators/context.h"
 
 #include <cmath>
+#include <utility>
+#include <vector>
 
+#include "calculators/registry.h"
 #include "helpers/drift_fit.h"
 #include "numeric/spectral.h"
 #include "numeric/stats.h"
 
 namespace calculators {
+
+SeriesContext::SeriesContext(std::span<const double> x, std::span<const RowItem> row) : x_(x) {
+    for (const RowItem& item : row)
+        if (item.calculator->announce) item.calculator->announce(*this, item.params);
+}
 
 std::span<const double> SeriesContext::sorted() {
     return lazy(sorted_, [&] { return stats::sorted_total(x_); });
@@ -88,6 +96,41 @@ const std::vector<double>& SeriesContext::drift_fit(std::uint64_t m, std::uint64
     const auto key = std::make_pair(m, r);
     if (auto it = drift_fits_.find(key); it != drift_fits_.end()) return it->second;
     return drift_fits_.emplace(key, helpers::estimate_friedrich_coefficients(x_, m, r)).first->second;
+}
+
+// ------------------------------------------------------- template matches
+
+TemplateMatchSlot::Kept& TemplateMatchSlot::find_or_add(const MatchRequest& request) {
+    for (Kept& e : entries_) {
+        if (e.request.length != request.length || !(e.request.tol == request.tol)) continue;
+        if (request.phi && !e.request.phi) {
+            e.request.phi = true;
+            e.made = false;
+        }
+        return e;
+    }
+    return entries_.emplace_back(Kept{request, false, {}});
+}
+
+void TemplateMatchSlot::announce(const MatchRequest& request) { find_or_add(request); }
+
+const MatchCounts& TemplateMatchSlot::get(std::span<const double> x, const MatchRequest& request) {
+    Kept& wanted = find_or_add(request);
+    if (!wanted.made) {
+        std::vector<Kept*> pending;
+        std::vector<MatchRequest> requests;
+        for (Kept& e : entries_)
+            if (!e.made) {
+                pending.push_back(&e);
+                requests.push_back(e.request);
+            }
+        std::vector<MatchCounts> counts = count_template_matches(x, requests);
+        for (std::size_t i = 0; i < pending.size(); ++i) {
+            pending[i]->counts = std::move(counts[i]);
+            pending[i]->made = true;
+        }
+    }
+    return wanted.counts;
 }
 
 }  // namespace calculators

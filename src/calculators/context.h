@@ -9,11 +9,14 @@
 //
 // One context per compute() call, and one per row of a batch; a row belongs
 // to one worker, so nothing here is locked. A family that shares a transform
-// (an FFT, an autocorrelation, a density) adds it as one more lazy slot.
+// (an FFT, an autocorrelation, a density) adds it as one more lazy slot; one
+// whose items share a computation that serves all their requests at once
+// (the template sweep) has them announced when a row's context is made.
 #pragma once
 
 #include <complex>
 #include <cstdint>
+#include <list>
 #include <map>
 #include <optional>
 #include <span>
@@ -30,6 +33,28 @@ namespace calculators {
 struct Entry;
 using helpers::Params;
 
+// The template matches that the items of one series ask for (the approximate
+// and sample entropies). Requests announced before the first read are all
+// made by the count that read runs (one sweep for a row's usual handful); a
+// request that comes later runs a count of its own (with whatever else is
+// still waiting). Counts keep their address once made.
+class TemplateMatchSlot {
+public:
+    void announce(const MatchRequest& request);
+    // The counts of `request` on x, the series of every earlier call.
+    const MatchCounts& get(std::span<const double> x, const MatchRequest& request);
+
+private:
+    struct Kept {
+        MatchRequest request;
+        bool made = false;
+        MatchCounts counts;
+    };
+    Kept& find_or_add(const MatchRequest& request);
+
+    std::list<Kept> entries_;  // addresses kept; empty without an allocation
+};
+
 // One item of the batch row a context serves: its calculator and sets.
 struct RowItem {
     const Entry* calculator;
@@ -38,7 +63,9 @@ struct RowItem {
 
 class SeriesContext {
 public:
-    explicit SeriesContext(std::span<const double> x, std::span<const RowItem> row = {}) : x_(x), row_(row) {}
+    // A context made for a batch row has each item announce what it will
+    // share (Entry::announce) before the first item runs.
+    explicit SeriesContext(std::span<const double> x, std::span<const RowItem> row = {});
     SeriesContext(const SeriesContext&) = delete;
     SeriesContext& operator=(const SeriesContext&) = delete;
 
@@ -79,9 +106,6 @@ public:
     // and r bins, fitted once per (m, r).
     const std::vector<double>& drift_fit(std::uint64_t m, std::uint64_t r);
 
-    // The items of the batch row (none for a lone call): a family whose
-    // items share one computation makes it, on first use, for all of them.
-    std::span<const RowItem> row() const { return row_; }
     // The template matches of the approximate and sample entropies.
     TemplateMatchSlot& template_matches() { return template_matches_; }
 
@@ -102,7 +126,6 @@ private:
     std::optional<spectral::Autocovariance> autocovariance_;
     std::optional<std::vector<double>> welch_;
     std::map<std::pair<std::uint64_t, std::uint64_t>, std::vector<double>> drift_fits_;
-    std::span<const RowItem> row_;
     TemplateMatchSlot template_matches_;
 };
 

@@ -117,22 +117,6 @@ Values binned_entropy_sets(Series x, ParamSets params) {
 
 // ------------------------------------------------- approximate entropy
 
-// phi(k) = (sum over the N = n - k + 1 templates, in order, of ln(C_i / N)) / N,
-// where C_i counts the templates matching template i, itself included. The
-// logarithms are kept by count: few distinct counts occur.
-double phi(const std::vector<std::uint64_t>& partners) {
-    const std::size_t templates = partners.size();
-    const double count = static_cast<double>(templates);
-    std::vector<double> logs(templates, NaN);
-    double s = 0.0;
-    for (std::uint64_t c : partners) {
-        double& l = logs[c];  // c < templates: a template has fewer partners
-        if (std::isnan(l)) l = std::log(static_cast<double>(c + 1) / count);
-        s += l;
-    }
-    return s / count;
-}
-
 // A set of approximate_entropy: its value when nothing is to be counted
 // (fixed), else the tolerance and m whose template matches give it.
 struct ApproximateSet {
@@ -152,44 +136,26 @@ ApproximateSet approximate_set(SeriesContext& context, const Params& params) {
     return {NaN, tol, m};
 }
 
-// The template matches of lengths m (none for m = 0, every empty template
-// matching) and m + 1, per template.
+// The phi of the template matches of lengths m (none for m = 0, every empty
+// template matching: phi(0) = 0) and m + 1.
 void announce_set(TemplateMatchSlot& slot, const ApproximateSet& set) {
     if (set.m > 0) slot.announce({set.tol, set.m, true});
     slot.announce({set.tol, set.m + 1, true});
 }
 
-// sample_entropy's tolerance: 0.2 times the population deviation.
-double sample_tolerance(SeriesContext& context) { return std::sqrt(context.variance()) * 0.2; }
-
-// sample_entropy's pair counts: lengths 2 and 3 within tol.
-constexpr MatchRequest sample_pairs(double tol, std::uint64_t length) { return {tol, length, false}; }
-void announce_sample(TemplateMatchSlot& slot, double tol) {
-    slot.announce(sample_pairs(tol, 2));
-    slot.announce(sample_pairs(tol, 3));
+// The sets of one approximate_entropy item, the template matches of each
+// announced.
+std::vector<ApproximateSet> approximate_sets(SeriesContext& context, ParamSets params) {
+    std::vector<ApproximateSet> sets;
+    for (const Params& p : params) {
+        sets.push_back(approximate_set(context, p));
+        if (sets.back().swept()) announce_set(context.template_matches(), sets.back());
+    }
+    return sets;
 }
 
-Values approximate_entropy(SeriesContext& context, ParamSets params);
-Values sample_entropy(SeriesContext& context, ParamSets params);
-
-// The first template entropy to run on a series announces what every
-// template-entropy item of the row will read (the same tolerances and
-// lengths its own run reads), so that one sweep makes it all.
-void announce_row(SeriesContext& context) {
-    TemplateMatchSlot& slot = context.template_matches();
-    if (slot.announced()) return;
-    slot.mark_announced();
-    for (const RowItem& item : context.row()) {
-        if (item.calculator->on_context == approximate_entropy) {
-            for (const Params& p : item.params) {
-                const ApproximateSet set = approximate_set(context, p);
-                if (set.swept()) announce_set(slot, set);
-            }
-        } else if (item.calculator->on_context == sample_entropy && context.size() >= 4) {
-            const double tol = sample_tolerance(context);
-            if (!std::isnan(tol)) announce_sample(slot, tol);
-        }
-    }
+void announce_approximate(SeriesContext& context, ParamSets params) {
+    if (!params.empty() && !any_nan(context.x())) approximate_sets(context, params);
 }
 
 // approximate_entropy: "m" (integer, negative as 0; default 0), "r" (real;
@@ -200,21 +166,9 @@ Values approximate_entropy(SeriesContext& context, ParamSets params) {
     const Series x = context.x();
     Values out(params.size(), NaN);
     if (params.empty() || any_nan(x)) return out;
-    announce_row(context);
+    const std::vector<ApproximateSet> sets = approximate_sets(context, params);
     TemplateMatchSlot& slot = context.template_matches();
-    std::vector<ApproximateSet> sets;
-    for (const Params& p : params) {
-        sets.push_back(approximate_set(context, p));
-        if (sets.back().swept()) announce_set(slot, sets.back());
-    }
-    // phi of each (tolerance, length) asked; phi(0) = 0.
-    std::map<std::pair<double, std::uint64_t>, double> phis;
-    auto phi_of = [&](double tol, std::uint64_t k) {
-        if (k == 0) return 0.0;
-        auto [it, fresh] = phis.try_emplace({tol, k}, 0.0);
-        if (fresh) it->second = phi(slot.get(x, {tol, k, true}).per_template);
-        return it->second;
-    };
+    auto phi_of = [&](double tol, std::uint64_t k) { return k == 0 ? 0.0 : slot.get(x, {tol, k, true}).phi; };
     for (std::size_t i = 0; i < params.size(); ++i) {
         const ApproximateSet& set = sets[i];
         out[i] = set.swept() ? std::fabs(phi_of(set.tol, set.m) - phi_of(set.tol, set.m + 1)) : set.fixed;
@@ -224,22 +178,40 @@ Values approximate_entropy(SeriesContext& context, ParamSets params) {
 
 // ------------------------------------------------------ sample entropy
 
-// sample_entropy (no parameters): -ln(A / B), B and A the ordered pairs of
-// distinct matching templates of lengths 2 and 3 (templates of length 2 at
-// 0 .. n - 2, of length 3 at 0 .. n - 3) within 0.2 * std. Fewer than 4
-// samples, or any non-finite sample or an overflowing variance (NaN
-// tolerance): NaN. No length-2 match: NaN (0/0); no length-3 match: +inf.
-double sample_entropy_of(SeriesContext& context) {
+// sample_entropy's tolerance, 0.2 times the population deviation; NaN when
+// the entropy is NaN whatever the matches: fewer than 4 samples, or any
+// non-finite sample or an overflowing variance.
+double sample_tolerance(SeriesContext& context) {
     const Series x = context.x();
     if (x.size() < 4 || any_nan(x)) return NaN;
+    return std::sqrt(context.variance()) * 0.2;
+}
+
+// sample_entropy's pair counts: lengths 2 and 3 within tol.
+constexpr MatchRequest sample_pairs(double tol, std::uint64_t length) { return {tol, length, false}; }
+
+void announce_pairs(TemplateMatchSlot& slot, double tol) {
+    slot.announce(sample_pairs(tol, 2));
+    slot.announce(sample_pairs(tol, 3));
+}
+
+void announce_sample(SeriesContext& context, ParamSets) {
+    const double tol = sample_tolerance(context);
+    if (!std::isnan(tol)) announce_pairs(context.template_matches(), tol);
+}
+
+// sample_entropy (no parameters): -ln(A / B), B and A the ordered pairs of
+// distinct matching templates of lengths 2 and 3 (templates of length 2 at
+// 0 .. n - 2, of length 3 at 0 .. n - 3) within sample_tolerance (NaN: NaN).
+// No length-2 match: NaN (0/0); no length-3 match: +inf.
+double sample_entropy_of(SeriesContext& context) {
     const double tol = sample_tolerance(context);
     if (std::isnan(tol)) return NaN;
-    announce_row(context);
     TemplateMatchSlot& slot = context.template_matches();
-    announce_sample(slot, tol);
+    announce_pairs(slot, tol);
     // Exact integers (below 2^53 for any series that fits in memory).
-    const double b = 2.0 * static_cast<double>(slot.get(x, sample_pairs(tol, 2)).pairs);
-    const double a = 2.0 * static_cast<double>(slot.get(x, sample_pairs(tol, 3)).pairs);
+    const double b = 2.0 * static_cast<double>(slot.get(context.x(), sample_pairs(tol, 2)).pairs);
+    const double a = 2.0 * static_cast<double>(slot.get(context.x(), sample_pairs(tol, 3)).pairs);
     return -std::log(a / b);
 }
 
@@ -268,10 +240,10 @@ Values fourier_entropy(SeriesContext& context, ParamSets params) {
 }
 
 constexpr Entry TABLE[] = {
-    {"approximate_entropy", approximate_entropy},
+    {"approximate_entropy", approximate_entropy, announce_approximate},
     {"binned_entropy", binned_entropy_sets},
     {"fourier_entropy", fourier_entropy},
-    {"sample_entropy", sample_entropy},
+    {"sample_entropy", sample_entropy, announce_sample},
 };
 
 }  // namespace

@@ -16,14 +16,19 @@ namespace calculators {
 // sorted copy, moments, transforms) when it uses one.
 using OnSeries = Values (*)(Series x, ParamSets params);
 using OnContext = Values (*)(SeriesContext& context, ParamSets params);
+// Tells a row's context what the calculator will read of a computation that
+// its items share, before the first item runs (a calculator that reads one
+// announces its own sets the same way when it runs).
+using Announce = void (*)(SeriesContext& context, ParamSets params);
 
 struct Entry {
     constexpr Entry(std::string_view n, OnSeries f) : name(n), on_series(f) {}
-    constexpr Entry(std::string_view n, OnContext f) : name(n), on_context(f) {}
+    constexpr Entry(std::string_view n, OnContext f, Announce a = nullptr) : name(n), on_context(f), announce(a) {}
 
     std::string_view name;
     OnSeries on_series = nullptr;
     OnContext on_context = nullptr;
+    Announce announce = nullptr;
 
     Values run(SeriesContext& context, ParamSets params) const {
         return on_context ? on_context(context, params) : on_series(context.x(), params);

@@ -1,19 +1,8 @@
-// One sweep serves every tolerance: on each diagonal the distances are formed
-// once and turned into a level per position, the number of the tolerances
-// the distance exceeds (tolerances ascending, so a pair matches at the j-th
-// exactly when its level is at most j). A window of k templates matches at
-// the j-th tolerance when the largest level in it is at most j, so windows
-// are maxima of bytes (doubling widths, any k from two overlapping ones).
-// Per-template counts live in bytes, the matches of a block of diagonals
-// added up in registers first (a table lookup gives two (tolerance, length)
-// counts their match bits at once); a pair total is half the sum of its
-// per-template counts. Only integers are summed, so no order of a
-// floating-point sum is at stake.
-//
-// The level is found on the high 32 bits of each distance, which order
-// non-negative doubles as the doubles themselves do except where a distance
-// and a tolerance share them; a block holding such a tie is compared again
-// on the doubles.
+// Template matches counted by sweeps (template_sweep.h): the requests
+// planned into streams, a bounded number a sweep, and each stream's counts
+// read off as its sweep ends. A pair total is half the sum of its
+// per-template counts, and a phi their mean log share; only integers are
+// summed during a sweep, so no order of a floating-point sum is at stake.
 #include "calculators/template_matches.h"
 
 #include <algorithm>
@@ -21,483 +10,67 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <utility>
+#include <span>
 #include <vector>
 
+#include "calculators/template_sweep.h"
+#include "numeric/constants.h"
 #include "numeric/interrupt.h"
 
-#ifndef CALCULATORS_TEMPLATE_MATCHES_STATE
-#define CALCULATORS_TEMPLATE_MATCHES_STATE
-namespace calculators::sweep {
-
-// Room past the end of every byte and sample buffer for whole-vector reads
-// and writes (the widest target's vector is 64 bytes).
-constexpr std::size_t PAD = 160;
-// A level above every tolerance: a window holding it matches nothing.
-constexpr std::int8_t NEVER = 127;
-// Diagonals whose matches are added up in registers before they reach the
-// per-template counts (in half a byte each, so at most 15).
-constexpr std::size_t BLOCK = 15;
-constexpr std::size_t LEAD = 64;  // at least BLOCK
-// Lengths whose window rows a block keeps at once.
-constexpr std::size_t SLOTS = 4;
-
-// Per-template counts: a byte per template, emptied into the totals before
-// it can overflow (a template gains at most two partners a diagonal).
-struct Counters {
-    static constexpr std::size_t LIMIT = 255;
-    static_assert(2 * BLOCK <= LIMIT);
-
-    explicit Counters(std::size_t n) : bytes(n + PAD, 0), total(n, 0) {}
-
-    void flush() {
-        for (std::size_t i = 0; i < total.size(); ++i) total[i] += bytes[i];
-        std::fill(bytes.begin(), bytes.end(), 0);
-        adds = 0;
-    }
-
-    // The counts of templates [0, m).
-    std::vector<std::uint64_t> counts(std::size_t m) {
-        flush();
-        return std::vector<std::uint64_t>(total.begin(), total.begin() + static_cast<std::ptrdiff_t>(m));
-    }
-
-    std::size_t adds = 0;
-    std::vector<std::uint8_t> bytes;
-    // A template has fewer than n partners: 32 bits hold them for any
-    // series this quadratic sweep could finish (2^32 samples are 2^63 pairs).
-    std::vector<std::uint32_t> total;
-};
-
-// One count the sweep makes: matches where a window's level is at most
-// `level`, for templates of `length`, per template.
-struct Stream {
-    std::size_t level, length;
-    std::size_t counters;  // index in State::counters
-};
-
-// Tolerances that share one level byte.
-struct Group {
-    std::vector<double> tols;        // ascending, distinct, none NaN or -0.0
-    std::vector<std::int32_t> keys;  // high words of tols, then -1 (never a distance's)
-    std::vector<std::size_t> lengths;  // ascending, distinct
-    std::vector<Stream> streams;       // ascending by length
-};
-
-struct State {
-    explicit State(std::span<const double> series) : n(series.size()), x(n + PAD, 0.0) {
-        std::copy(series.begin(), series.end(), x.begin());
-    }
-
-    std::size_t n;
-    std::vector<double> x;  // the series, then zeros to read whole vectors
-    std::vector<Group> groups;
-    std::vector<Counters> counters;
-    // Rows of the diagonals of one block: their levels and the window
-    // levels of up to SLOTS lengths, each row NEVER for LEAD bytes before it.
-    std::size_t stride = 0;
-    std::vector<std::int8_t> levels, windows;
-    std::int8_t* level_row(std::size_t r) { return levels.data() + r * stride + LEAD; }
-    std::int8_t* window_row(std::size_t slot, std::size_t r) {
-        return windows.data() + (slot * BLOCK + r) * stride + LEAD;
-    }
-    std::vector<std::vector<std::int8_t>> powers;  // powers[i]: window levels of width 2^(i+1), one row
-    // The per-template streams of one length, and counts no stream reads.
-    std::vector<std::int8_t> stream_levels;
-    std::vector<std::uint8_t*> stream_counts;
-    std::vector<std::uint8_t> scrap;
-};
-
-}  // namespace calculators::sweep
-#endif
-
-#undef HWY_TARGET_INCLUDE
-#define HWY_TARGET_INCLUDE "calculators/template_matches.cpp"
-#include <hwy/foreach_target.h>  // IWYU pragma: keep
-#include <hwy/highway.h>
-
-HWY_BEFORE_NAMESPACE();
 namespace calculators {
-namespace HWY_NAMESPACE {
-namespace hn = hwy::HWY_NAMESPACE;
-
-// The most tolerances one level byte serves here: one lane of the key table
-// stays for "above them all".
-std::size_t GroupSize() {
-#if HWY_TARGET == HWY_SCALAR
-    return 64;
-#else
-    const hn::ScalableTag<std::int32_t> d;
-    return std::min<std::size_t>(hn::Lanes(d) - 1, 64);
-#endif
-}
-
-#if HWY_TARGET == HWY_SCALAR
-// out[s], s in [0, len): the number of the group's tolerances that
-// |x[s] - x[s + d]| exceeds (a NaN distance exceeds them all); NEVER after.
-void Levels(const double* x, std::size_t d, std::size_t len, const sweep::Group& g, std::int8_t* out) {
-    for (std::size_t s = 0; s < len; ++s) {
-        const double dist = std::fabs(x[s] - x[s + d]);
-        std::int8_t level = 0;
-        for (const double tol : g.tols) level += !(dist <= tol);
-        out[s] = level;
-    }
-    out[len] = sweep::NEVER;
-}
-#else
-#if HWY_TARGET == HWY_AVX2
-// The levels of the 8 distances at `at` on the doubles, in the lane order
-// of LevelsAvx2 (out of line: ties are rare, and inlined this path would
-// cost the common one registers).
-template <std::size_t T>
-HWY_NOINLINE __m256i ExactLevelsAvx2(const double* at, std::size_t d, const sweep::Group& g) {
-    const __m256d sign = _mm256_set1_pd(-0.0);
-    auto four = [&](const double* a) {
-        const __m256d dist = _mm256_andnot_pd(sign, _mm256_sub_pd(_mm256_loadu_pd(a), _mm256_loadu_pd(a + d)));
-        __m256i level = _mm256_setzero_si256();
-        for (std::size_t j = 0; j < T; ++j)
-            level = _mm256_sub_epi64(level,
-                                     _mm256_castpd_si256(_mm256_cmp_pd(dist, _mm256_set1_pd(g.tols[j]), _CMP_NLE_UQ)));
-        return _mm256_castsi256_ps(level);
-    };
-    return _mm256_castps_si256(_mm256_shuffle_ps(four(at), four(at + 4), 0x88));
-}
-
-// Levels of a group of T tolerances, 32 positions a step. The high words
-// come in the lane order of _mm256_shuffle_ps (p0 p1 p4 p5 | p2 p3 p6 p7 of
-// each 8), which the packing to bytes keeps until two shuffles at the end
-// put the 32 bytes in position order.
-template <std::size_t T>
-void LevelsAvx2(const double* x, std::size_t d, std::size_t len, const sweep::Group& g, std::int8_t* out) {
-    const __m256i table = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(g.keys.data()));
-    const __m256i magnitude = _mm256_set1_epi32(0x7FFFFFFF);
-    const __m256i dwords = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-    const __m256i bytes = _mm256_setr_epi8(0, 1, 4, 5, 2, 3, 6, 7, 8, 9, 12, 13, 10, 11, 14, 15,  //
-                                           0, 1, 4, 5, 2, 3, 6, 7, 8, 9, 12, 13, 10, 11, 14, 15);
-    __m256i keys[T];
-    for (std::size_t j = 0; j < T; ++j) keys[j] = _mm256_set1_epi32(g.keys[j]);
-    // The levels of the 8 distances at `at` on their high words, ties
-    // marked in `tie`.
-    auto fast = [&](const double* at, __m256i& tie) {
-        const __m256d diff0 = _mm256_sub_pd(_mm256_loadu_pd(at), _mm256_loadu_pd(at + d));
-        const __m256d diff1 = _mm256_sub_pd(_mm256_loadu_pd(at + 4), _mm256_loadu_pd(at + d + 4));
-        const __m256i high = _mm256_and_si256(
-            _mm256_castps_si256(_mm256_shuffle_ps(_mm256_castpd_ps(diff0), _mm256_castpd_ps(diff1), 0xDD)), magnitude);
-        __m256i level = _mm256_setzero_si256();
-#pragma GCC unroll 16
-        for (std::size_t j = 0; j < T; ++j) level = _mm256_sub_epi32(level, _mm256_cmpgt_epi32(high, keys[j]));
-        tie = _mm256_or_si256(tie, _mm256_cmpeq_epi32(high, _mm256_permutevar8x32_epi32(table, level)));
-        return level;
-    };
-    auto slow = [&](const double* at) { return ExactLevelsAvx2<T>(at, d, g); };
-    for (std::size_t s = 0; s < len; s += 32) {
-        const double* at = x + s;
-        // Packed a pair at a time, to keep the keys in registers.
-        __m256i tie = _mm256_setzero_si256();
-        const __m256i low = fast(at, tie);
-        __m256i half0 = _mm256_packs_epi32(low, fast(at + 8, tie));
-        const __m256i high = fast(at + 16, tie);
-        __m256i half1 = _mm256_packs_epi32(high, fast(at + 24, tie));
-        if (HWY_UNLIKELY(!_mm256_testz_si256(tie, tie))) {
-            half0 = _mm256_packs_epi32(slow(at), slow(at + 8));
-            half1 = _mm256_packs_epi32(slow(at + 16), slow(at + 24));
-        }
-        __m256i packed = _mm256_packs_epi16(half0, half1);
-        packed = _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(packed, dwords), bytes);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + s), packed);
-    }
-    std::fill_n(out + len, 32, sweep::NEVER);
-}
-#endif
-
-// Levels of a group of T tolerances (T = 0: as many as the group has), the
-// tolerances' keys held in registers when T is fixed.
-template <std::size_t T>
-void LevelsOf(const double* x, std::size_t d, std::size_t len, const sweep::Group& g, std::int8_t* out) {
-#if HWY_TARGET == HWY_AVX2
-    if constexpr (T != 0) return LevelsAvx2<T>(x, d, len, g, out);
-#endif
-    const hn::ScalableTag<double> dd;
-    const hn::RebindToSigned<decltype(dd)> di;
-    const hn::Repartition<std::int32_t, decltype(dd)> d32;
-    const hn::Rebind<std::int8_t, decltype(d32)> dq;
-    const std::size_t N = hn::Lanes(dd), ntol = T == 0 ? g.tols.size() : T;
-    const auto table = hn::LoadU(d32, g.keys.data());
-    const auto magnitude = hn::Set(d32, 0x7FFFFFFF);
-    decltype(hn::Zero(d32)) keys[T == 0 ? 64 : T];
-    for (std::size_t j = 0; j < ntol; ++j) keys[j] = hn::Set(d32, g.keys[j]);
-    // The level of each distance of one vector, on the doubles.
-    auto exact = [&](decltype(hn::Zero(dd)) diff) {
-        const auto dist = hn::Abs(diff);
-        auto level = hn::Zero(di);
-        for (std::size_t j = 0; j < ntol; ++j)
-            level = hn::Sub(level, hn::VecFromMask(di, hn::RebindMask(di, hn::Not(hn::Le(dist, hn::Set(dd, g.tols[j]))))));
-        return hn::BitCast(d32, level);
-    };
-    for (std::size_t s = 0; s < len; s += 2 * N) {
-        const auto diff0 = hn::Sub(hn::LoadU(dd, x + s), hn::LoadU(dd, x + s + d));
-        const auto diff1 = hn::Sub(hn::LoadU(dd, x + s + N), hn::LoadU(dd, x + s + d + N));
-        // High words in position order, sign dropped: for non-negative
-        // doubles their order is the doubles' order, ties aside.
-        const auto high = hn::And(hn::ConcatOdd(d32, hn::BitCast(d32, diff1), hn::BitCast(d32, diff0)), magnitude);
-        auto level = hn::Zero(d32);
-        if constexpr (T == 0) {
-            for (std::size_t j = 0; j < ntol; ++j) level = hn::Sub(level, hn::VecFromMask(d32, hn::Gt(high, keys[j])));
-        } else {
-#pragma GCC unroll 16
-            for (std::size_t j = 0; j < T; ++j) level = hn::Sub(level, hn::VecFromMask(d32, hn::Gt(high, keys[j])));
-        }
-        // A distance is above the tolerances below its level and below those
-        // past it; only the one at its level can share its high word.
-        const auto tie = hn::Eq(high, hn::TableLookupLanes(table, hn::IndicesFromVec(d32, level)));
-        if (HWY_UNLIKELY(!hn::AllFalse(d32, tie))) level = hn::ConcatEven(d32, exact(diff1), exact(diff0));
-        hn::StoreU(hn::DemoteTo(dq, level), dq, out + s);
-    }
-    std::fill_n(out + len, hn::Lanes(hn::ScalableTag<std::int8_t>()), sweep::NEVER);
-}
-
-// out[s], s in [0, len): the number of the group's tolerances that
-// |x[s] - x[s + d]| exceeds (a NaN distance exceeds them all); NEVER after.
-void Levels(const double* x, std::size_t d, std::size_t len, const sweep::Group& g, std::int8_t* out) {
-    switch (g.tols.size()) {
-        case 1: return LevelsOf<1>(x, d, len, g, out);
-        case 2: return LevelsOf<2>(x, d, len, g, out);
-        case 3: return LevelsOf<3>(x, d, len, g, out);
-        case 4: return LevelsOf<4>(x, d, len, g, out);
-        case 5: return LevelsOf<5>(x, d, len, g, out);
-        case 6: return LevelsOf<6>(x, d, len, g, out);
-        case 7: return LevelsOf<7>(x, d, len, g, out);
-        default: return LevelsOf<0>(x, d, len, g, out);
-    }
-}
-#endif
-
-// NEVER over [at, at + bytes), in whole vectors (so possibly a vector
-// further).
-HWY_INLINE void FillNever(std::int8_t* at, std::size_t bytes) {
-    const hn::ScalableTag<std::int8_t> d;
-    const auto never = hn::Set(d, sweep::NEVER);
-    for (std::size_t i = 0; i < bytes; i += hn::Lanes(d)) hn::StoreU(never, d, at + i);
-}
-
-// out[s] = max(a[s], a[s + shift]) for s in [0, count); NEVER after.
-void MaxShifted(const std::int8_t* a, std::size_t shift, std::size_t count, std::int8_t* out) {
-    const hn::ScalableTag<std::int8_t> d;
-    const std::size_t N = hn::Lanes(d);
-    for (std::size_t s = 0; s < count; s += N)
-        hn::StoreU(hn::Max(hn::LoadU(d, a + s), hn::LoadU(d, a + s + shift)), d, out + s);
-    FillNever(out + count, N);
-}
-
-// Adds to the per-template counts of 2P streams (levels[i], counts[i]) the
-// matches of the rows of one block, row r the window levels of diagonal
-// first + r: one to the counts of templates s and s + first + r for each s
-// with row[s] <= level. Each row is NEVER from its own count to count0 + N
-// and for LEAD bytes before it. A table lookup turns a row's level into the
-// match bits of two streams, one a half byte, so that one addition counts
-// for both.
-template <std::size_t P>
-void AddMatchesOf(sweep::State& st, std::size_t slot, std::size_t rows, std::size_t count0, std::size_t first,
-                  const std::int8_t* levels, std::uint8_t* const* counts) {
-    const hn::ScalableTag<std::uint8_t> d;
-    const std::size_t N = hn::Lanes(d);
-    decltype(hn::Zero(d)) tables[P];
-    for (std::size_t i = 0; i < P; ++i) {
-        HWY_ALIGN std::uint8_t table[hn::MaxLanes(d)] = {};
-        // Levels are below 16; NEVER looks up entry 15, which no stream matches.
-        for (int w = 0; w < 15; ++w)
-            table[w] = static_cast<std::uint8_t>((w <= levels[2 * i] ? 1 : 0) | (w <= levels[2 * i + 1] ? 16 : 0));
-        for (std::size_t b = 16; b < N; b += 16) std::copy_n(table, 16, table + b);
-        tables[i] = hn::Load(d, table);
-    }
-    const auto low = hn::Set(d, 0x0F);
-    auto add = [&](std::size_t at, std::size_t offset) {  // rows read at `at - r`, counts at `at + offset`
-        decltype(hn::Zero(d)) sums[P];
-        for (std::size_t i = 0; i < P; ++i) sums[i] = hn::Zero(d);
-        for (std::size_t r = 0; r < rows; ++r) {
-            const auto w = hn::LoadU(d, reinterpret_cast<const std::uint8_t*>(st.window_row(slot, r)) + at - r * (offset != 0));
-#pragma GCC unroll 4
-            for (std::size_t i = 0; i < P; ++i) sums[i] = hn::Add(sums[i], hn::TableLookupBytes(tables[i], w));
-        }
-        for (std::size_t i = 0; i < P; ++i) {
-            std::uint8_t* a = counts[2 * i] + at + offset;
-            std::uint8_t* b = counts[2 * i + 1] + at + offset;
-            hn::StoreU(hn::Add(hn::LoadU(d, a), hn::And(sums[i], low)), d, a);
-            hn::StoreU(hn::Add(hn::LoadU(d, b), hn::And(hn::ShiftRight<4>(sums[i]), low)), d, b);
-        }
-    };
-    // The left template of each pair: s on every row.
-    for (std::size_t s = 0; s < count0; s += N) add(s, 0);
-    // The right one: template q pairs with q - first - r on row r.
-    for (std::size_t s = 0; s < count0; s += N) add(s, first);
-}
-
-// The same for any number of streams; an odd one out is paired with a
-// stream that matches nothing, counted in scrap.
-void AddMatches(sweep::State& st, std::size_t slot, std::size_t rows, std::size_t count0, std::size_t first,
-                std::span<const std::int8_t> levels, std::span<std::uint8_t* const> counts) {
-#if HWY_TARGET == HWY_SCALAR
-    for (std::size_t i = 0; i < levels.size(); ++i)
-        for (std::size_t r = 0; r < rows; ++r) {
-            const std::int8_t* w = st.window_row(slot, r);
-            for (std::size_t s = 0; s + r < count0; ++s) {
-                const bool match = w[s] <= levels[i];
-                counts[i][s] += match;
-                counts[i][s + first + r] += match;
-            }
-        }
-#else
-    constexpr std::size_t MAX = 8;
-    std::int8_t lv[MAX];
-    std::uint8_t* cs[MAX];
-    for (std::size_t from = 0; from < levels.size(); from += MAX) {
-        const std::size_t m = std::min(MAX, levels.size() - from);
-        for (std::size_t i = 0; i < MAX; ++i) {
-            lv[i] = i < m ? levels[from + i] : -1;
-            cs[i] = i < m ? counts[from + i] : st.scrap.data();
-        }
-        switch ((m + 1) / 2) {
-            case 1: AddMatchesOf<1>(st, slot, rows, count0, first, lv, cs); break;
-            case 2: AddMatchesOf<2>(st, slot, rows, count0, first, lv, cs); break;
-            case 3: AddMatchesOf<3>(st, slot, rows, count0, first, lv, cs); break;
-            default: AddMatchesOf<4>(st, slot, rows, count0, first, lv, cs); break;
-        }
-    }
-#endif
-}
-
-// The diagonals [begin, end): diagonal d pairs template s with s + d.
-void SweepDiagonals(sweep::State& st, std::size_t begin, std::size_t end) {
-    const std::size_t n = st.n, N = hn::Lanes(hn::ScalableTag<std::int8_t>());
-    for (std::size_t first = begin; first < end; first += sweep::BLOCK) {
-        const std::size_t rows = std::min(sweep::BLOCK, end - first);
-        for (sweep::Group& g : st.groups) {
-            if (g.lengths.front() > n - first) continue;
-            for (std::size_t r = 0; r < rows; ++r) Levels(st.x.data(), first + r, n - first - r, g, st.level_row(r));
-            auto stream = g.streams.begin();
-            for (std::size_t from = 0; from < g.lengths.size() && g.lengths[from] <= n - first; from += sweep::SLOTS) {
-                // The lengths of this batch that fit on the block's first diagonal.
-                std::size_t slots = 0;
-                while (slots < sweep::SLOTS && from + slots < g.lengths.size() && g.lengths[from + slots] <= n - first)
-                    ++slots;
-                for (std::size_t r = 0; r < rows; ++r) {
-                    const std::size_t len = n - first - r;
-                    // Window levels of width 2^i by doubling (a power that is
-                    // itself a length is made in that length's row), then of
-                    // k from two overlapping ones.
-                    const std::int8_t* power[64];
-                    power[0] = st.level_row(r);
-                    std::size_t built = 0;
-                    for (std::size_t slot = 0; slot < slots; ++slot) {
-                        const std::size_t k = g.lengths[from + slot], count0 = n - first - k + 1;
-                        std::int8_t* w = st.window_row(slot, r);
-                        if (k > len) {
-                            FillNever(w, count0 + N);
-                            continue;
-                        }
-                        const std::size_t count = len - k + 1;
-                        const std::size_t j = static_cast<std::size_t>(std::bit_width(k)) - 1, p = std::size_t{1} << j;
-                        for (; built + 1 < j; ++built) {
-                            const std::size_t half = std::size_t{1} << built;
-                            MaxShifted(power[built], half, len - 2 * half + 1, st.powers[built].data());
-                            power[built + 1] = st.powers[built].data();
-                        }
-                        if (built < j) {  // built + 1 == j: the last doubling
-                            const std::size_t half = p / 2;
-                            if (k == p) {
-                                MaxShifted(power[built], half, count, w);
-                                power[j] = w;
-                            } else {
-                                MaxShifted(power[built], half, len - p + 1, st.powers[built].data());
-                                power[j] = st.powers[built].data();
-                            }
-                            built = j;
-                        }
-                        if (k != p || j == 0) MaxShifted(power[j], k - p, count, w);
-                        FillNever(w + count, count0 - count + N);
-                    }
-                }
-                for (std::size_t slot = 0; slot < slots; ++slot) {
-                    const std::size_t k = g.lengths[from + slot], count0 = n - first - k + 1;
-                    st.stream_levels.clear();
-                    st.stream_counts.clear();
-                    for (; stream != g.streams.end() && stream->length == k; ++stream) {
-                        const auto level = static_cast<std::int8_t>(stream->level);
-                        sweep::Counters& c = st.counters[stream->counters];
-                        if (c.adds + 2 * sweep::BLOCK > sweep::Counters::LIMIT) c.flush();
-                        c.adds += 2 * sweep::BLOCK;
-                        st.stream_levels.push_back(level);
-                        st.stream_counts.push_back(c.bytes.data());
-                    }
-                    AddMatches(st, slot, rows, count0, first, st.stream_levels, st.stream_counts);
-                }
-            }
-        }
-    }
-}
-
-}  // namespace HWY_NAMESPACE
-}  // namespace calculators
-HWY_AFTER_NAMESPACE();
-
-#if HWY_ONCE
-namespace calculators {
-
-HWY_EXPORT(GroupSize);
-HWY_EXPORT(SweepDiagonals);
-
 
 namespace {
 
+using numeric::NaN;
+
 // Diagonals per dispatch into the SIMD code.
 constexpr std::size_t DIAGONALS_PER_STEP = 4 * sweep::BLOCK;
+// The most (tolerance, length) streams one sweep counts, each holding 5
+// bytes a sample (its byte counters and their 32-bit totals): a row's usual
+// handful (the bench plan's six tolerances at two lengths) takes one sweep,
+// more take more sweeps of this many, each stream still counted once.
+constexpr std::size_t STREAMS_PER_SWEEP = 32;
 
-}  // namespace
+// A distinct (tolerance, length) to count; -0.0 is 0.0 to a comparison.
+struct Key {
+    double tol;
+    std::size_t length;
+    bool phi;
+};
 
-std::vector<MatchCounts> count_template_matches(std::span<const double> x, std::span<const MatchRequest> requests) {
-    const std::size_t n = x.size();
-    std::vector<MatchCounts> out(requests.size());
-    sweep::State st(x);
-    // Distinct (tolerance, length) pairs, tolerances ascending; -0.0 is
-    // 0.0 to a comparison. NaN tolerances and lengths without templates
-    // have nothing to count.
-    struct Key {
-        double tol;
-        std::size_t length;
-        bool per_template;
-    };
+bool before(const Key& a, const Key& b) { return a.tol != b.tol ? a.tol < b.tol : a.length < b.length; }
+
+// The distinct keys of the requests, tolerances ascending. NaN tolerances
+// and lengths without templates have nothing to count.
+std::vector<Key> distinct_keys(std::span<const MatchRequest> requests, std::size_t n) {
     std::vector<Key> keys;
     for (const MatchRequest& q : requests)
         if (!std::isnan(q.tol) && q.length != 0 && q.length <= n)
-            keys.push_back({q.tol + 0.0, static_cast<std::size_t>(q.length), q.per_template});
-    auto before = [](const Key& a, const Key& b) { return a.tol != b.tol ? a.tol < b.tol : a.length < b.length; };
+            keys.push_back({q.tol + 0.0, static_cast<std::size_t>(q.length), q.phi});
     std::sort(keys.begin(), keys.end(), before);
     std::vector<Key> unique;
     for (const Key& k : keys) {
         if (!unique.empty() && unique.back().tol == k.tol && unique.back().length == k.length)
-            unique.back().per_template |= k.per_template;
+            unique.back().phi |= k.phi;
         else
             unique.push_back(k);
     }
-    // Consecutive tolerances, GroupSize() at a time, share a level byte.
-    const std::size_t group_size = HWY_DYNAMIC_DISPATCH(GroupSize)();
-    std::vector<std::size_t> group_of(unique.size());
-    std::size_t kmin = SIZE_MAX, kmax = 0;
-    for (std::size_t u = 0; u < unique.size(); ++u) {
-        const Key& k = unique[u];
-        const bool new_tol = u == 0 || unique[u - 1].tol != k.tol;
+    return unique;
+}
+
+// The streams of `keys` (sorted), stream i counting into counters[i];
+// consecutive tolerances, GroupSize() at a time, share a level byte.
+void plan_streams(sweep::State& st, std::span<const Key> keys) {
+    const std::size_t group_size = sweep::group_size();
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        const bool new_tol = i == 0 || keys[i - 1].tol != keys[i].tol;
         if (new_tol && (st.groups.empty() || st.groups.back().tols.size() == group_size)) st.groups.emplace_back();
         sweep::Group& g = st.groups.back();
-        if (new_tol) g.tols.push_back(k.tol);
+        if (new_tol) g.tols.push_back(keys[i].tol);
         // A pair total is counted per template too: it fills the other half
         // of a table lookup that would otherwise count nothing.
-        sweep::Stream s{g.tols.size() - 1, k.length, st.counters.size()};
-        st.counters.emplace_back(n);
-        g.streams.push_back(s);
-        group_of[u] = st.groups.size() - 1;
-        kmin = std::min(kmin, k.length);
-        kmax = std::max(kmax, k.length);
+        g.streams.push_back({g.tols.size() - 1, keys[i].length, i});
+        st.counters.emplace_back(st.n);
     }
     for (sweep::Group& g : st.groups) {
         std::stable_sort(g.streams.begin(), g.streams.end(),
@@ -505,96 +78,108 @@ std::vector<MatchCounts> count_template_matches(std::span<const double> x, std::
         for (const sweep::Stream& s : g.streams)
             if (g.lengths.empty() || g.lengths.back() != s.length) g.lengths.push_back(s.length);
         // The high words of the tolerances, then a key no distance has.
-        g.keys.assign(64, -1);
+        g.keys.assign(sweep::MAX_GROUP, -1);
         for (std::size_t j = 0; j < g.tols.size(); ++j)
             g.keys[j] = static_cast<std::int32_t>(std::bit_cast<std::uint64_t>(g.tols[j]) >> 32);
     }
+}
 
-    if (!st.groups.empty() && n >= 2) {
-        st.stride = sweep::LEAD + n + sweep::PAD;
-        st.levels.assign(sweep::BLOCK * st.stride, sweep::NEVER);
-        std::size_t slots = 0;
-        for (const sweep::Group& g : st.groups) slots = std::max(slots, std::min(sweep::SLOTS, g.lengths.size()));
-        st.windows.assign(slots * sweep::BLOCK * st.stride, sweep::NEVER);
-        st.scrap.assign(n + sweep::PAD, 0);
-        st.powers.assign(static_cast<std::size_t>(std::bit_width(kmax)) - 1, std::vector<std::int8_t>(n + sweep::PAD, 0));
-        const auto step = HWY_DYNAMIC_DISPATCH(SweepDiagonals);
-        // A long series can take minutes: a stop request ends the sweep
-        // (the counts are then discarded by the caller).
-        interrupt::Stride stride(std::size_t{1} << 18);
-        for (std::size_t d = 1; d + kmin <= n;) {
-            const std::size_t end = std::min(d + DIAGONALS_PER_STEP, n - kmin + 1);
-            if (stride((end - d) * (n - d))) break;
-            step(st, d, end);
-            d = end;
-        }
+// Sweeps the diagonals that hold templates of the shortest length; false
+// when a stop request ended it (a long series can take minutes).
+bool run_sweep(sweep::State& st, std::span<const Key> keys, interrupt::Stride& stride) {
+    const std::size_t n = st.n;
+    std::size_t kmin = SIZE_MAX, kmax = 0;
+    for (const Key& k : keys) {
+        kmin = std::min(kmin, k.length);
+        kmax = std::max(kmax, k.length);
     }
+    st.stride = sweep::LEAD + n + sweep::PAD;
+    st.levels.assign(sweep::BLOCK * st.stride, sweep::NEVER);
+    std::size_t slots = 0;
+    for (const sweep::Group& g : st.groups) slots = std::max(slots, std::min(sweep::SLOTS, g.lengths.size()));
+    st.windows.assign(slots * sweep::BLOCK * st.stride, sweep::NEVER);
+    st.scrap.assign(n + sweep::PAD, 0);
+    st.powers.assign(static_cast<std::size_t>(std::bit_width(kmax)) - 1, std::vector<std::int8_t>(n + sweep::PAD, 0));
+    for (std::size_t d = 1; d + kmin <= n;) {
+        const std::size_t end = std::min(d + DIAGONALS_PER_STEP, n - kmin + 1);
+        if (stride((end - d) * (n - d))) return false;
+        sweep::sweep_diagonals(st, d, end);
+        d = end;
+    }
+    return true;
+}
 
-    // Read each distinct pair's counts off, then hand them to its requests.
-    std::vector<MatchCounts> made(unique.size());
-    for (std::size_t u = 0; u < unique.size(); ++u) {
-        const sweep::Group& g = st.groups[group_of[u]];
-        const std::size_t level = static_cast<std::size_t>(
-            std::find(g.tols.begin(), g.tols.end(), unique[u].tol) - g.tols.begin());
-        const sweep::Stream& s = *std::find_if(g.streams.begin(), g.streams.end(), [&](const sweep::Stream& s) {
-            return s.level == level && s.length == unique[u].length;
-        });
-        sweep::Counters& c = st.counters[s.counters];
-        std::vector<std::uint64_t> counts = c.counts(n - s.length + 1);
-        std::uint64_t total = 0;
-        for (std::uint64_t v : counts) total += v;
-        made[u].pairs = total / 2;  // each pair was counted at both its templates
-        if (unique[u].per_template) made[u].per_template = std::move(counts);
+// MatchCounts::phi from the partners of each template; the logarithms are
+// kept by count (few distinct counts occur) in `logs`.
+double phi(std::span<const std::uint32_t> partners, std::vector<double>& logs) {
+    const std::size_t templates = partners.size();
+    const double count = static_cast<double>(templates);
+    logs.assign(templates, NaN);
+    double s = 0.0;
+    for (std::uint64_t c : partners) {
+        double& l = logs[c];  // c < templates: a template has fewer partners
+        if (std::isnan(l)) l = std::log(static_cast<double>(c + 1) / count);
+        s += l;
     }
+    return s / count;
+}
+
+// The counts of the templates of `key`, read off its stream's counters.
+MatchCounts read_off(sweep::Counters& c, const Key& key, std::size_t n, std::vector<double>& logs) {
+    c.flush();
+    const std::span<const std::uint32_t> partners(c.total.data(), n - key.length + 1);
+    MatchCounts out;
+    for (std::uint64_t v : partners) out.pairs += v;
+    out.pairs /= 2;  // each pair was counted at both its templates
+    if (key.phi) out.phi = phi(partners, logs);
+    return out;
+}
+
+// The counts of every key, STREAMS_PER_SWEEP keys a sweep; false when a stop
+// request ended a sweep.
+bool count_keys(std::span<const double> x, std::span<const Key> keys, std::vector<MatchCounts>& made) {
+    made.assign(keys.size(), {});
+    std::vector<double> logs;
+    interrupt::Stride stride(std::size_t{1} << 18);
+    for (std::size_t from = 0; from < keys.size(); from += STREAMS_PER_SWEEP) {
+        const auto group = keys.subspan(from, std::min(STREAMS_PER_SWEEP, keys.size() - from));
+        sweep::State st(x);
+        plan_streams(st, group);
+        if (x.size() >= 2 && !run_sweep(st, group, stride)) return false;
+        for (std::size_t i = 0; i < group.size(); ++i) made[from + i] = read_off(st.counters[i], group[i], x.size(), logs);
+    }
+    return true;
+}
+
+// Each request's counts: its key's, or those of no match at all.
+std::vector<MatchCounts> hand_out(std::span<const MatchRequest> requests, std::span<const Key> keys,
+                                  std::span<const MatchCounts> made, std::size_t n) {
+    std::vector<MatchCounts> out(requests.size());
+    std::vector<std::uint32_t> none;
+    std::vector<double> logs;
     for (std::size_t r = 0; r < requests.size(); ++r) {
         const MatchRequest& q = requests[r];
         if (q.length == 0 || q.length > n) continue;
-        if (std::isnan(q.tol)) {
-            if (q.per_template) out[r].per_template.assign(n - static_cast<std::size_t>(q.length) + 1, 0);
+        if (std::isnan(q.tol)) {  // every template its own only partner
+            none.assign(n - static_cast<std::size_t>(q.length) + 1, 0);
+            if (q.phi) out[r].phi = phi(none, logs);
             continue;
         }
         const Key key{q.tol + 0.0, static_cast<std::size_t>(q.length), false};
-        const MatchCounts& m = made[static_cast<std::size_t>(std::lower_bound(unique.begin(), unique.end(), key, before) - unique.begin())];
-        out[r].pairs = m.pairs;
-        if (q.per_template) out[r].per_template = m.per_template;
+        out[r] = made[static_cast<std::size_t>(std::lower_bound(keys.begin(), keys.end(), key, before) - keys.begin())];
+        if (!q.phi) out[r].phi = NaN;
     }
     return out;
 }
 
-// ------------------------------------------------------------------ slot
+}  // namespace
 
-TemplateMatchSlot::Entry& TemplateMatchSlot::find_or_add(const MatchRequest& request) {
-    for (Entry& e : entries_) {
-        if (e.request.length != request.length || !(e.request.tol == request.tol)) continue;
-        if (request.per_template && !e.request.per_template) {
-            e.request.per_template = true;
-            e.made = false;
-        }
-        return e;
-    }
-    return entries_.emplace_back(Entry{request, false, {}});
-}
-
-void TemplateMatchSlot::announce(const MatchRequest& request) { find_or_add(request); }
-
-const MatchCounts& TemplateMatchSlot::get(std::span<const double> x, const MatchRequest& request) {
-    Entry& wanted = find_or_add(request);
-    if (!wanted.made) {
-        std::vector<Entry*> pending;
-        std::vector<MatchRequest> requests;
-        for (Entry& e : entries_)
-            if (!e.made) {
-                pending.push_back(&e);
-                requests.push_back(e.request);
-            }
-        std::vector<MatchCounts> counts = count_template_matches(x, requests);
-        for (std::size_t i = 0; i < pending.size(); ++i) {
-            pending[i]->counts = std::move(counts[i]);
-            pending[i]->made = true;
-        }
-    }
-    return wanted.counts;
+std::vector<MatchCounts> count_template_matches(std::span<const double> x, std::span<const MatchRequest> requests) {
+    const std::vector<Key> keys = distinct_keys(requests, x.size());
+    std::vector<MatchCounts> made;
+    // Stopped: the counts are discarded by the caller.
+    if (!count_keys(x, keys, made)) return std::vector<MatchCounts>(requests.size());
+    return hand_out(requests, keys, made, x.size());
 }
 
 }  // namespace calculators
-#endif  // HWY_ONCE

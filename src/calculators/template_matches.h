@@ -6,15 +6,16 @@
 // j = i + d of the distance matrix: a diagonal is one pass of comparisons,
 // and the pairs that match at length k are the windows of k consecutive
 // matching positions on it. So one sweep costs O(n^2) whatever the lengths
-// and serves every length and every tolerance at once, with exactly the
+// and serves many lengths and tolerances at once, with exactly the
 // counts of the pairwise definition (|a - b| == |b - a| bit for bit, so each
 // pair is compared once).
 #pragma once
 
 #include <cstdint>
-#include <list>
 #include <span>
 #include <vector>
+
+#include "numeric/constants.h"
 
 namespace calculators {
 
@@ -23,46 +24,24 @@ namespace calculators {
 struct MatchRequest {
     double tol;
     std::uint64_t length;
-    // The partners of each template, not only the number of pairs.
-    bool per_template;
+    // The mean log share of the partners (MatchCounts::phi), not only the
+    // number of pairs.
+    bool phi;
 };
 
 struct MatchCounts {
     // The number of unordered pairs i < j of templates that match.
     std::uint64_t pairs = 0;
-    // When asked for: for each template i in [0, n - length], the number of
-    // templates j != i that match it.
-    std::vector<std::uint64_t> per_template;
+    // When asked for: with N = n - length + 1 templates and C_i the
+    // templates matching template i (itself included), the sum over i in
+    // order of ln(C_i / N), over N. NaN without templates.
+    double phi = numeric::NaN;
 };
 
-// One sweep over the pairs of templates for every request; the counts in
-// the order of the requests. A length above n has no templates.
+// The counts of every request, in the order of the requests. A length above
+// n has no templates. Memory is O(n) whatever the number of requests: a
+// sweep counts at most a bounded number of (tolerance, length) streams at
+// once, and each count is read off into its two numbers when its sweep ends.
 std::vector<MatchCounts> count_template_matches(std::span<const double> x, std::span<const MatchRequest> requests);
-
-// The template matches that the items of one series ask for. Requests
-// announced before the first read are all made by the one sweep that read
-// runs; a request that comes later runs a sweep of its own (with whatever
-// else is still waiting). Counts keep their address once made.
-class TemplateMatchSlot {
-public:
-    // Whether the row's items have been announced (by the first reader).
-    bool announced() const { return announced_; }
-    void mark_announced() { announced_ = true; }
-
-    void announce(const MatchRequest& request);
-    // The counts of `request` on x, the series of every earlier call.
-    const MatchCounts& get(std::span<const double> x, const MatchRequest& request);
-
-private:
-    struct Entry {
-        MatchRequest request;
-        bool made = false;
-        MatchCounts counts;
-    };
-    Entry& find_or_add(const MatchRequest& request);
-
-    bool announced_ = false;
-    std::list<Entry> entries_;  // addresses kept; empty without an allocation
-};
 
 }  // namespace calculators
