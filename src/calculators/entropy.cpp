@@ -102,7 +102,7 @@ Values binned_entropy_sets(Series x, ParamSets params) {
     const bool undefined = x.empty() || !stats::all_finite(x);
     const double lo = undefined ? NaN : stats::min(x), hi = undefined ? NaN : stats::max(x);
     std::map<std::uint64_t, double> done;
-    for (std::size_t s = 0; s < params.size(); ++s) {
+    for (std::size_t s = 0; s < params.size() && !interrupt::poll(); ++s) {
         const std::uint64_t bins = helpers::count_param(params[s], "max_bins");
         if (undefined) {
             out[s] = NaN;
@@ -262,7 +262,7 @@ Values fourier_entropy(SeriesContext& context, ParamSets params) {
     std::vector<double> scaled(psd.size());
     for (std::size_t k = 0; k < psd.size(); ++k) scaled[k] = psd[k] / top;
     std::map<std::uint64_t, double> done;
-    for (std::size_t s = 0; s < params.size(); ++s) {
+    for (std::size_t s = 0; s < params.size() && !interrupt::poll(); ++s) {
         const std::uint64_t bins = helpers::count_param(params[s], "bins");
         auto [it, fresh] = done.try_emplace(bins, 0.0);
         if (fresh) it->second = binned_entropy(scaled, bins);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "numeric/interrupt.h"
 #include "numeric/jacobi_lanes.h"
 #include "numeric/regression_detail.h"
 
@@ -45,6 +46,8 @@ std::optional<std::vector<double>> svd_lstsq(const Matrix& a, std::span<const do
     if (smax == 0.0) return beta;
     const double cutoff = rcond * smax;
     for (std::size_t i = 0; i < n; ++i) {
+        // A column of a long design reads a strided U: poll between them.
+        if (interrupt::poll()) break;
         if (cutoff >= d.s[i]) continue;
         double uy = -0.0;
         for (std::size_t r = 0; r < m; ++r) uy += d.u(r, i) * y[r];
