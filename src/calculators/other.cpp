@@ -224,7 +224,8 @@ std::vector<double> largest_magnitudes(Series x, std::size_t k) {
         std::transform(x.begin(), x.end(), a.begin(), [](double y) { return std::fabs(y); });
         const auto top = a.end() - static_cast<std::ptrdiff_t>(k);
         std::nth_element(a.begin(), top, a.end(), stats::total_less);
-        std::sort(top, a.end(), stats::total_less);
+        // The vector sort of the total order: equal keys are equal bits.
+        stats::sort_total({&*top, k});
         return std::vector<double>(top, a.end());
     }
     constexpr std::uint64_t MAGNITUDE = ~(std::uint64_t{1} << 63);

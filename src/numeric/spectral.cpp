@@ -272,7 +272,12 @@ Autocovariance autocovariance(Series x, std::optional<double> known) {
     const double mean = centre(x.data(), n, known, sum);
     for (std::size_t i = 0; i < n; ++i) buf[i] = x[i] - mean;
     std::fill(buf + n, buf + m, 0.0);
+    // (A first poll only starts the owner's clock.)
+    if (interrupt::poll()) return a;
     fftw_execute_dft_r2c(forward.plan, buf, freq);
+    // Each transform of a long series takes most of a second: a stop request
+    // is seen between them (the autocovariance is then discarded).
+    if (interrupt::poll()) return a;
     // The power spectrum is real and even (P_k = P_{M-k}): its forward
     // transform is M times the circular autocorrelation, with a real input
     // transform of the same length.
