@@ -117,7 +117,7 @@ Values autocorrelation(SeriesContext& c, ParamSets params) {
     const double m = c.mean(), v = c.variance();
     std::vector<double> d(n);
     for (std::size_t i = 0; i < n; ++i) d[i] = x[i] - m;
-    for (std::size_t g = 0; g < shared.size(); g += LANES) {
+    for (std::size_t g = 0; g < shared.size() && !interrupt::poll(); g += LANES) {
         std::uint64_t lag[LANES];
         for (std::size_t k = 0; k < LANES; ++k)  // a short group repeats its first lag
             lag[k] = static_cast<std::uint64_t>(helpers::int_param(params[shared[g + (g + k < shared.size() ? k : 0)]], "lag"));
@@ -155,7 +155,7 @@ Values agg_autocorrelation(SeriesContext& c, ParamSets params) {
         if (!undefined) a.assign(r.begin() + 1, r.end());
     }
     Values out(params.size());
-    for (std::size_t i = 0; i < params.size(); ++i) {
+    for (std::size_t i = 0; i < params.size() && !interrupt::poll(); ++i) {
         const std::uint64_t k = helpers::count_param(params[i], "maxlag");
         const Agg agg = Agg::parse(helpers::text_param(params[i], "f_agg"));
         // Every aggregation of k >= 1 NaNs equals that of one NaN (ddof 0),

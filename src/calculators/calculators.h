@@ -12,6 +12,7 @@
 
 #include "calculators/context.h"
 #include "helpers/params.h"
+#include "numeric/interrupt.h"
 
 namespace calculators {
 
@@ -39,11 +40,17 @@ std::optional<Values> compute(std::string_view name, Series x, ParamSets params)
 
 inline Values one(double value) { return Values{value}; }
 
-// routine(context, set) for each set in order.
+// routine(context, set) for each set in order. A set can cost a pass over
+// the series, and a call can hold thousands: a stop request ends the call
+// between two sets (its values are then discarded). A lone set polls not at
+// all, as a call's first poll only starts the owner's clock.
 template <class Context, class Routine>
 Values map_sets(ParamSets params, Routine&& routine, const Context& context) {
     Values out(params.size());
-    for (std::size_t i = 0; i < params.size(); ++i) out[i] = routine(context, params[i]);
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        if (i > 0 && interrupt::poll()) break;
+        out[i] = routine(context, params[i]);
+    }
     return out;
 }
 

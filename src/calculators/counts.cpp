@@ -76,7 +76,7 @@ Values ratio_beyond_r_sigma(SeriesContext& c, ParamSets params) {
     const double m = c.mean();
     const double sd = std::sqrt(c.variance());
     Values out(params.size());
-    for (std::size_t k = 0; k < params.size(); ++k) {
+    for (std::size_t k = 0; k < params.size() && !interrupt::poll(); ++k) {
         const double limit = helpers::real_param(params[k], "r") * sd;
         out[k] = ratio(helpers::count_far(x, m, limit), x.size());
     }

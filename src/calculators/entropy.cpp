@@ -76,9 +76,15 @@ double binned_entropy_finite(Series x, std::uint64_t bins, double lo, double hi)
         for (std::uint64_t c : dense)
             if (c != 0) counts.push_back(c);
     } else {
+        // Each step over 10^7 samples takes a few tenths of a second, a set
+        // more than a second: a stop request is seen between them (the
+        // value is then discarded).
+        if (interrupt::poll()) return NaN;
         std::vector<std::uint64_t> index(x.size());
         std::transform(x.begin(), x.end(), index.begin(), bin);
+        if (interrupt::poll()) return NaN;
         counts = run_lengths(index);
+        if (interrupt::poll()) return NaN;
     }
     // Empty bins would each add +0.0: starting from +0.0 instead of -0.0
     // and skipping them gives the same bits.
@@ -89,6 +95,25 @@ double binned_entropy_finite(Series x, std::uint64_t bins, double lo, double hi)
         h += std::log(p) * p;
     }
     return -h;
+}
+
+std::vector<std::uint64_t> run_lengths(std::vector<std::uint64_t>& v) {
+    // The vector sort of signed keys, the sign bit flipped to keep the
+    // unsigned order: a few times faster than std::sort, and a sort cannot
+    // be stopped halfway (10^7 values take a second with std::sort).
+    // (The signed view of unsigned storage is an allowed alias.)
+    constexpr std::uint64_t SIGN = std::uint64_t{1} << 63;
+    for (std::uint64_t& u : v) u ^= SIGN;
+    stats::sort_keys({reinterpret_cast<std::int64_t*>(v.data()), v.size()});
+    for (std::uint64_t& u : v) u ^= SIGN;
+    std::vector<std::uint64_t> counts;
+    for (std::size_t k = 0; k < v.size();) {
+        std::size_t e = k + 1;
+        while (e < v.size() && v[e] == v[k]) ++e;
+        counts.push_back(e - k);
+        k = e;
+    }
+    return counts;
 }
 
 namespace {
@@ -102,7 +127,7 @@ Values binned_entropy_sets(Series x, ParamSets params) {
     const bool undefined = x.empty() || !stats::all_finite(x);
     const double lo = undefined ? NaN : stats::min(x), hi = undefined ? NaN : stats::max(x);
     Memo<std::uint64_t> memo;
-    for (std::size_t s = 0; s < params.size(); ++s) {
+    for (std::size_t s = 0; s < params.size() && !interrupt::poll(); ++s) {
         const std::uint64_t bins = helpers::count_param(params[s], "max_bins");
         if (undefined) {
             out[s] = NaN;
@@ -232,7 +257,7 @@ Values fourier_entropy(SeriesContext& context, ParamSets params) {
     std::vector<double> scaled(psd.size());
     for (std::size_t k = 0; k < psd.size(); ++k) scaled[k] = psd[k] / top;
     Memo<std::uint64_t> memo;
-    for (std::size_t s = 0; s < params.size(); ++s) {
+    for (std::size_t s = 0; s < params.size() && !interrupt::poll(); ++s) {
         const std::uint64_t bins = helpers::count_param(params[s], "bins");
         out[s] = memo(bins, [&] { return binned_entropy(scaled, bins); });
     }

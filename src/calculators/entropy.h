@@ -2,7 +2,6 @@
 // on demand, the entropy of a histogram, and counts of equal values.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -52,17 +51,6 @@ double binned_entropy(Series x, std::uint64_t bins);
 double binned_entropy_finite(Series x, std::uint64_t bins, double lo, double hi);
 
 // Counts of equal values, in ascending order, from a list sorted in place.
-template <class T>
-std::vector<std::uint64_t> run_lengths(std::vector<T>& v) {
-    std::sort(v.begin(), v.end());
-    std::vector<std::uint64_t> counts;
-    for (std::size_t k = 0; k < v.size();) {
-        std::size_t e = k + 1;
-        while (e < v.size() && v[e] == v[k]) ++e;
-        counts.push_back(e - k);
-        k = e;
-    }
-    return counts;
-}
+std::vector<std::uint64_t> run_lengths(std::vector<std::uint64_t>& v);
 
 }  // namespace calculators

@@ -67,7 +67,9 @@ double lempel_ziv(Series x, std::uint64_t bins, double lo, double hi) {
     // A short series may make a node per sample; a long one makes far fewer.
     TrieChildren children(std::min<std::size_t>(n, 4096));
     std::uint64_t nodes = 1, phrases = 0, node = 0;
-    for (std::size_t i = 0; i < n; ++i) {
+    // A walk over 10^7 samples with a large alphabet takes seconds.
+    interrupt::Stride stride(std::uint64_t{1} << 16);
+    for (std::size_t i = 0; i < n && !stride(); ++i) {
         const auto [child, made] = children.find_or_add(node, symbol(x[i]), nodes);
         if (made) {
             ++nodes;

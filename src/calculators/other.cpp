@@ -188,7 +188,7 @@ Values query_similarity_count(Series x, ParamSets params) {
     }
     std::sort(sets.begin(), sets.end(), query_before);
     std::vector<double> d;
-    for (std::size_t g = 0; g < sets.size(); ++g) {
+    for (std::size_t g = 0; g < sets.size() && !interrupt::poll(); ++g) {
         const QuerySet& set = sets[g];
         if (g == 0 || !same_query(set, sets[g - 1])) d = helpers::window_distances(x, set.query, set.normalize);
         std::uint64_t count = 0;
@@ -224,7 +224,8 @@ std::vector<double> largest_magnitudes(Series x, std::size_t k) {
         std::transform(x.begin(), x.end(), a.begin(), [](double y) { return std::fabs(y); });
         const auto top = a.end() - static_cast<std::ptrdiff_t>(k);
         std::nth_element(a.begin(), top, a.end(), stats::total_less);
-        std::sort(top, a.end(), stats::total_less);
+        // The vector sort of the total order: equal keys are equal bits.
+        stats::sort_total({&*top, k});
         return std::vector<double>(top, a.end());
     }
     constexpr std::uint64_t MAGNITUDE = ~(std::uint64_t{1} << 63);
@@ -257,7 +258,7 @@ Values mean_n_absolute_max(Series x, ParamSets params) {
     // the last k of them are the last k of the full ascending sort (equal
     // keys are identical bits; NaNs sort last).
     const std::vector<double> a = largest_magnitudes(x, most);
-    for (std::size_t j = 0; j < params.size(); ++j) {
+    for (std::size_t j = 0; j < params.size() && !interrupt::poll(); ++j) {
         const std::uint64_t k = maxima_wanted(params[j], x.size());
         if (k == 0) continue;
         out[j] = stats::sum(Series(a).last(k)) / static_cast<double>(k);
@@ -274,7 +275,7 @@ Values mean_n_absolute_max(Series x, ParamSets params) {
 Values cid_ce(SeriesContext& c, ParamSets params) {
     const Series x = c.x();
     Values out(params.size());
-    for (std::size_t k = 0; k < params.size(); ++k) {
+    for (std::size_t k = 0; k < params.size() && !interrupt::poll(); ++k) {
         // Nothing to sum: the empty sum's -0.0.
         if (x.empty()) {
             out[k] = -0.0;

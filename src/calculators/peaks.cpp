@@ -39,7 +39,9 @@ std::vector<std::uint64_t> peaks_by_support(Series x, std::uint64_t cap) {
         alive[count] = i;
         count += (x[i] > x[i - 1]) & (x[i] > x[i + 1]);
     }
-    for (std::uint64_t s = 1; s <= cap && count > 0; ++s) {
+    // A wide support over a long series takes a second and more.
+    interrupt::Stride stride(std::uint64_t{1} << 20);
+    for (std::uint64_t s = 1; s <= cap && count > 0 && !stride(count); ++s) {
         at_least[s] = count;
         const std::size_t t = s + 1;  // the next distance
         std::size_t kept = 0;

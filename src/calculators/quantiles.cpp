@@ -105,7 +105,9 @@ Values change_quantiles(SeriesContext& c, ParamSets params) {
         return std::tie(a.lo_bits, a.hi_bits, a.k) < std::tie(b.lo_bits, b.hi_bits, b.k);
     });
     Corridor corridor;
-    for (std::size_t g = 0; g < sets.size(); ++g) {
+    // A set costs a pass over the changes: poll by the samples passed.
+    interrupt::Stride stride(std::uint64_t{1} << 16);
+    for (std::size_t g = 0; g < sets.size() && !stride(x.size()); ++g) {
         const CorridorSet& set = sets[g];
         if (g == 0 || set.lo_bits != sets[g - 1].lo_bits || set.hi_bits != sets[g - 1].hi_bits)
             corridor.fill(x, std::bit_cast<double>(set.lo_bits), std::bit_cast<double>(set.hi_bits));

@@ -80,7 +80,8 @@ Values agg_linear_trend(Series x, ParamSets params) {
             // chunk < n: at least two chunks, the last one possibly shorter.
             const std::uint64_t count = n / chunk + (n % chunk != 0 ? 1 : 0);
             chunks.resize(count);
-            for (std::uint64_t i = 0; i < count; ++i) {
+            interrupt::Stride stride(std::uint64_t{1} << 16);
+            for (std::uint64_t i = 0; i < count && !stride(chunk); ++i) {
                 const std::uint64_t start = i * chunk, end = std::min(n, start + chunk);
                 chunks[i] = Agg::apply_with_ddof(agg, s.subspan(start, end - start), ddof);
             }
@@ -109,9 +110,13 @@ ArFit fit_ar(SeriesContext& context, std::uint64_t k) {
     const std::size_t rows = n - k, cols = k + 1;
     // The design column by column (the constant, then lags 1 .. k, each a
     // run of the series), which the decomposition rotates in place: the
-    // fit's memory is the design's.
+    // fit's memory is the design's, gigabytes for a long series of high order.
     std::vector<double> design(rows * cols, 1.0);
-    for (std::size_t l = 1; l <= k; ++l) std::copy_n(x.begin() + (k - l), rows, design.begin() + l * rows);
+    interrupt::Stride stride(std::uint64_t{1} << 20);
+    for (std::size_t l = 1; l <= k; ++l) {
+        if (stride(rows)) return ArFit{false, std::vector<double>(cols, NaN)};
+        std::copy_n(x.begin() + (k - l), rows, design.begin() + l * rows);
+    }
     auto beta = regression::svd_lstsq_columns(std::move(design), rows, cols, x.subspan(k), 1e-15);
     if (!beta) return ArFit{false, std::vector<double>(cols, NaN)};
     return ArFit{false, std::move(*beta)};
@@ -126,6 +131,7 @@ Values ar_coefficient(SeriesContext& context, ParamSets params) {
     for (const Params& p : params) {
         const std::uint64_t k = helpers::count_param(p, "k");
         if (!fits.contains(k)) fits.emplace(k, fit_ar(context, k));
+        if (interrupt::poll()) return Values(params.size(), NaN);
     }
     Values out(params.size());
     for (std::size_t i = 0; i < params.size(); ++i) {
@@ -161,6 +167,7 @@ Values augmented_dickey_fuller(Series x, ParamSets params) {
             const regression::AdfResult r = test.run(key);
             results.emplace(std::move(key), r);
         }
+        if (interrupt::poll()) return Values(params.size(), NaN);
     }
     Values out(params.size());
     for (std::size_t i = 0; i < params.size(); ++i) {
@@ -186,7 +193,7 @@ DriftKey drift_key(const Params& p) { return {helpers::count_param(p, "m"), help
 // and powers that overflow.
 Values friedrich_coefficients(SeriesContext& c, ParamSets params) {
     Values out(params.size());
-    for (std::size_t i = 0; i < params.size(); ++i) {
+    for (std::size_t i = 0; i < params.size() && !interrupt::poll(); ++i) {
         const auto [m, r] = drift_key(params[i]);
         const std::vector<double>& coef = c.drift_fit(m, r);
         const std::uint64_t at = helpers::count_param(params[i], "coeff");
@@ -201,7 +208,7 @@ Values friedrich_coefficients(SeriesContext& c, ParamSets params) {
 Values max_langevin_fixed_point(SeriesContext& c, ParamSets params) {
     Memo<DriftKey> memo;
     Values out(params.size());
-    for (std::size_t i = 0; i < params.size(); ++i) {
+    for (std::size_t i = 0; i < params.size() && !interrupt::poll(); ++i) {
         const DriftKey key = drift_key(params[i]);
         out[i] = memo(key, [&] {
             const std::vector<double>& coef = c.drift_fit(key.first, key.second);

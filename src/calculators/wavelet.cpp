@@ -82,7 +82,7 @@ Values cwt_coefficients(Series x, ParamSets params) {
     wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
     std::vector<double> values(wanted.size());
     std::vector<std::uint64_t> coeffs;
-    for (std::size_t g0 = 0; g0 < wanted.size();) {
+    for (std::size_t g0 = 0; g0 < wanted.size() && !interrupt::poll();) {
         std::size_t g1 = g0;
         coeffs.clear();
         for (; g1 < wanted.size() && wanted[g1].table == wanted[g0].table &&

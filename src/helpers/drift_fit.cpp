@@ -9,6 +9,7 @@
 
 #include "helpers/quantile_cut.h"
 #include "numeric/constants.h"
+#include "numeric/interrupt.h"
 #include "numeric/regression.h"
 #include "numeric/stats.h"
 
@@ -47,7 +48,9 @@ std::vector<double> estimate_friedrich_coefficients(std::span<const double> x, s
     const std::vector<std::uint64_t>& bins = cut->occupied;
     const std::size_t k_points = bins.size();
     std::vector<double> count(k_points, 0.0), level(k_points, 0.0), drift(k_points, 0.0);
+    interrupt::Stride stride(std::uint64_t{1} << 16);
     for (std::size_t i = 0; i < signal.size(); ++i) {
+        if (stride()) return failed;
         const auto at = std::lower_bound(bins.begin(), bins.end(), cut->labels[i]);
         const auto b = static_cast<std::size_t>(at - bins.begin());
         count[b] += 1.0;

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "numeric/constants.h"
+#include "numeric/interrupt.h"
 #include "numeric/stats.h"
 
 namespace helpers {
@@ -127,14 +128,19 @@ std::optional<QuantileCut> qcut_labels(std::span<const double> signal, std::uint
     if (n == 0 || r == 0) return std::nullopt;
     // The total-order-sorted copy, with the position each value came from
     // (equal keys are identical bits: the values are stats::sort_total's).
-    std::vector<std::pair<std::int64_t, std::size_t>> order(n);
-    for (std::size_t i = 0; i < n; ++i) order[i] = {stats::total_order_key(signal[i]), i};
-    std::sort(order.begin(), order.end());
+    std::vector<std::int64_t> keys(n);
+    std::vector<std::uint64_t> position(n);
+    for (std::size_t i = 0; i < n; ++i) keys[i] = stats::total_order_key(signal[i]), position[i] = i;
+    stats::sort_keys_with_positions(keys, position);
+    // Each pass below over 10^7 samples takes a good part of a second: a
+    // stop request is seen within them (the fit is then discarded).
+    interrupt::Stride stride(std::uint64_t{1} << 16);
+    if (stride(n)) return std::nullopt;
     // The sorted values come from the keys, not from a second read of the
     // signal: labels and bins then agree even when another thread changes
     // the samples meanwhile.
     std::vector<double> sorted(n);
-    for (std::size_t j = 0; j < n; ++j) sorted[j] = stats::from_total_order_key(order[j].first);
+    for (std::size_t j = 0; j < n; ++j) sorted[j] = stats::from_total_order_key(keys[j]);
     // The outer edges are the extremes: any NaN or infinity lands on one.
     if (!std::isfinite(sorted.front()) || !std::isfinite(sorted.back())) return std::nullopt;
     // One value makes every edge the same.
@@ -179,6 +185,7 @@ std::optional<QuantileCut> qcut_labels(std::span<const double> signal, std::uint
     double previous = 0.0;  // the last edge of the run before
     Edges::Point start = edges.point(0), next{};
     for (;;) {
+        if (stride()) return std::nullopt;
         const std::size_t lo = start.at.lo;
         const std::uint64_t first = start.k;
         // The run ends before the first edge past the next order statistic;
@@ -223,13 +230,14 @@ std::optional<QuantileCut> qcut_labels(std::span<const double> signal, std::uint
     std::vector<std::uint64_t> label_at(n);
     std::uint64_t acc = 0;
     for (std::size_t j = 0; j < n; ++j) {
+        if (stride()) return std::nullopt;
         acc += below[j];
         label_at[j] = sorted[j] == sorted[0] ? 0 : std::min(acc - 1, r - 1);
     }
 
     QuantileCut cut;
     cut.labels.resize(n);
-    for (std::size_t j = 0; j < n; ++j) cut.labels[order[j].second] = label_at[j];
+    for (std::size_t j = 0; j < n; ++j) cut.labels[position[j]] = label_at[j];
     // Labels never decrease along the sorted values.
     std::unique_copy(label_at.begin(), label_at.end(), std::back_inserter(cut.occupied));
     return cut;

@@ -11,8 +11,10 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 #ifndef SELQUOR_WINDOW_DISTANCES_TERMS
 #define SELQUOR_WINDOW_DISTANCES_TERMS
@@ -162,6 +164,7 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 
 #include "helpers/window_distances.h"
+#include "numeric/interrupt.h"
 #include "numeric/stats.h"
 
 namespace helpers {
@@ -198,6 +201,28 @@ double normalized_distance(std::span<const double> q, double mu_q, double var_q,
     return std::sqrt(d);
 }
 
+// Windows a call of the lanes takes at a time: a multiple of every vector
+// pass's width (up to 2 x 8 lanes), so the chunks leave the lanes the same
+// windows, and a stop request is seen between chunks (a long query over a
+// long series takes seconds).
+constexpr std::size_t CHUNK = 4096;
+constexpr std::uint64_t POLL_EVERY = std::uint64_t{1} << 22;  // multiply-adds
+
+// lanes(s, windows from s) chunk by chunk, adding to `done` the windows
+// they did (all but the last vector's worth); false when asked to stop.
+template <class Lanes>
+bool chunked(std::size_t windows, std::size_t m, std::size_t& done, Lanes&& lanes) {
+    interrupt::Stride stride(POLL_EVERY);
+    while (done < windows) {
+        const std::size_t take = std::min(CHUNK, windows - done);
+        const std::size_t did = lanes(done, take);
+        done += did;
+        if (did < take) break;
+        if (stride(std::uint64_t{take} * m)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::vector<double> window_distances(std::span<const double> x, std::span<const double> query, bool normalize) {
@@ -205,7 +230,10 @@ std::vector<double> window_distances(std::span<const double> x, std::span<const 
     std::vector<double> d(windows);
     std::size_t done = 0;
     if (!normalize) {
-        done = HWY_DYNAMIC_DISPATCH(PlainLanes)(x.data(), windows, query.data(), m, d.data());
+        const bool whole = chunked(windows, m, done, [&](std::size_t s, std::size_t take) {
+            return HWY_DYNAMIC_DISPATCH(PlainLanes)(x.data() + s, take, query.data(), m, d.data() + s);
+        });
+        if (!whole) return d;
         for (std::size_t s = done; s < windows; ++s) d[s] = plain_distance(query, x.data() + s);
         return d;
     }
@@ -217,7 +245,10 @@ std::vector<double> window_distances(std::span<const double> x, std::span<const 
     }
     const double mq = static_cast<double>(m);
     const QueryTerms terms{query.data(), m, var_q, mq * mu_q, std::sqrt(var_q) * mq};
-    done = HWY_DYNAMIC_DISPATCH(NormalizedLanes)(x.data(), windows, terms, d.data());
+    if (!chunked(windows, m, done, [&](std::size_t s, std::size_t take) {
+            return HWY_DYNAMIC_DISPATCH(NormalizedLanes)(x.data() + s, take, terms, d.data() + s);
+        }))
+        return d;
     for (std::size_t s = done; s < windows; ++s) d[s] = normalized_distance(query, mu_q, var_q, x.data() + s);
     return d;
 }

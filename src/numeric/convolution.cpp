@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "numeric/interrupt.h"
+
 namespace cwt {
 
 namespace {
@@ -27,6 +29,9 @@ std::uint64_t add_sat(std::uint64_t a, std::uint64_t b) { return a > U64_MAX - b
 // NaN entry, whose zero-sample terms would be NaN, tests the samples.
 
 constexpr std::uint64_t TILE = 512;
+// Multiply-adds between two polls for a stop request: a window of a wide
+// filter over a long series takes seconds.
+constexpr std::uint64_t POLL_EVERY = std::uint64_t{1} << 22;
 
 #if defined(__x86_64__) && defined(__GNUC__) && defined(__linux__)
 // One copy of the kernel per instruction set, chosen at load time (ifunc).
@@ -67,12 +72,14 @@ void convolve_window(Series x, const FilterPart& f, std::uint64_t k0, std::span<
     std::fill(out.begin(), out.end(), 0.0);
     const std::uint64_t n = x.size();
     if (n == 0 || f.size == 0) return;
+    interrupt::Stride stride(POLL_EVERY);
     for (std::uint64_t t0 = 0; t0 < out.size(); t0 += TILE) {
         const std::uint64_t tk0 = k0 + t0;
         const std::uint64_t tk1 = tk0 + std::min<std::uint64_t>(TILE, out.size() - t0);
         const std::uint64_t m_lo = window_filter_first(n, tk0);
         const std::uint64_t m_hi = window_filter_last(f.size, tk1);
         if (m_lo > m_hi) continue;
+        if (stride((m_hi - m_lo + 1) * (tk1 - tk0))) return;
         tile_terms(x.data(), n, f.values.data() + (m_lo - f.first), m_lo, m_hi, tk0, tk1, out.data() + t0);
     }
 }

@@ -122,6 +122,9 @@ void RotateColumns(double* xp, double* xq, std::size_t len, double cs, double sn
 // request cut them short (s then untouched).
 bool SweepLanes(double* w, std::size_t m, std::size_t n, double* s_out, double* v_out) {
     constexpr std::size_t N = hn::MaxLanes(DS());
+    // A sweep over a wide design can take minutes: a stop request abandons
+    // the decomposition (its value is then discarded).
+    interrupt::Stride stride(std::size_t{1} << 20);
     for (std::size_t j = 0; j < n; ++j) v_out[j * n + j] = 1.0;
 
     // The pairs of a sweep are visited in the cyclic order (0,1), (0,2), ...,
@@ -132,9 +135,6 @@ bool SweepLanes(double* w, std::size_t m, std::size_t n, double* s_out, double* 
     // share no column, so their sums run side by side.
     std::size_t cp[2 * N], cq[2 * N];
     double alpha[2 * N], beta[2 * N], gamma[2 * N];
-    // A sweep over a wide design can take minutes: a stop request abandons
-    // the decomposition (its value is then discarded).
-    interrupt::Stride stride(std::size_t{1} << 20);
     for (int sweep = 0; sweep < JACOBI_MAX_SWEEPS; ++sweep) {
         double off = 0.0;
         for (std::size_t dd = 1; n >= 2 && dd <= 2 * n - 3; ++dd) {
@@ -168,6 +168,7 @@ bool SweepLanes(double* w, std::size_t m, std::size_t n, double* s_out, double* 
     double ss[2 * N], unused[4 * N];
     for (std::size_t j0 = 0; j0 < n; j0 += 2 * N) {
         const std::size_t count = std::min(2 * N, n - j0);
+        if (stride(2 * m * count)) return false;
         for (std::size_t c = 0; c < 2 * N; ++c) cp[c] = cq[c] = j0 + std::min(c, count - 1);
         PairSums<2>(w, m, cp, cq, -0.0, ss, unused, unused + 2 * N);
         for (std::size_t c = 0; c < count; ++c) s_out[j0 + c] = std::sqrt(ss[c]);

@@ -5,6 +5,7 @@
 #include <numeric>
 
 #include "numeric/constants.h"
+#include "numeric/interrupt.h"
 #include "numeric/to_count.h"
 
 namespace cwt {
@@ -108,12 +109,16 @@ std::vector<double> mexh_cwt_at(Series x, double a, std::span<const std::uint64_
     const FilterPart part{filter.size(), f_first, entries};
     const double scale = -std::sqrt(a);
     std::vector<double> conv;
+    // Thousands of coefficients of a wide filter take seconds: poll between
+    // windows, by their multiply-adds (convolve_window polls within one).
+    interrupt::Stride stride(std::uint64_t{1} << 22);
     // Runs of coefficients whose outputs touch or overlap share one window.
     for (std::size_t r0 = 0; r0 < count;) {
         std::size_t r1 = r0 + 1;
         while (r1 < count && coeffs[r1] <= coeffs[r1 - 1] + 2) ++r1;
         const std::uint64_t c0 = coeffs[r0];
         conv.resize(coeffs[r1 - 1] - c0 + 2);
+        if (stride(conv.size() * entries.size())) break;
         convolve_window(x, part, trim.offset + c0, conv);
         for (std::size_t r = r0; r < r1; ++r) {
             const std::uint64_t j = coeffs[r] - c0;

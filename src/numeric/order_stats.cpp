@@ -41,13 +41,35 @@ double quantile_interpolate(const QuantilePosition& at, double xlo, double xhi) 
     return (xhi - xlo) * frac + xlo;
 }
 
+namespace {
+
+// One sorter per thread: it owns the sort's scratch buffers, and its calls
+// dispatch to the widest vector target of the running machine.
+const hwy::Sorter& thread_sorter() {
+    thread_local const hwy::Sorter sorter;
+    return sorter;
+}
+
+}  // namespace
+
 void sort_keys(std::span<std::int64_t> keys) {
-    // One sorter per thread: it owns the sort's scratch buffers, and its
-    // calls dispatch to the widest vector target of the running machine.
     // Integer keys only: this Highway's sort of doubles mishandles heavy
     // ties near zero and infinities.
-    thread_local const hwy::Sorter sorter;
-    if (keys.size() > 1) sorter(keys.data(), keys.size(), hwy::SortAscending());
+    if (keys.size() > 1) thread_sorter()(keys.data(), keys.size(), hwy::SortAscending());
+}
+
+void sort_keys_with_positions(std::span<std::int64_t> keys, std::span<std::uint64_t> positions) {
+    // One 128-bit key a pair, the key (its order as unsigned) above the
+    // position, so that the unsigned order is the pairs' order.
+    constexpr std::uint64_t SIGN = std::uint64_t{1} << 63;
+    const std::size_t n = keys.size();
+    std::vector<hwy::uint128_t> pairs(n);
+    for (std::size_t i = 0; i < n; ++i) pairs[i] = {positions[i], static_cast<std::uint64_t>(keys[i]) ^ SIGN};
+    if (n > 1) thread_sorter()(pairs.data(), n, hwy::SortAscending());
+    for (std::size_t i = 0; i < n; ++i) {
+        keys[i] = static_cast<std::int64_t>(pairs[i].hi ^ SIGN);
+        positions[i] = pairs[i].lo;
+    }
 }
 
 namespace {

@@ -38,6 +38,9 @@ void sort_total(std::span<double> x);
 std::vector<double> sorted_total(Series x);
 // Sorts keys ascending in place.
 void sort_keys(std::span<std::int64_t> keys);
+// Sorts the pairs (keys[i], positions[i]) ascending by key, then position:
+// std::sort's order of the pairs, by the vector sort.
+void sort_keys_with_positions(std::span<std::int64_t> keys, std::span<std::uint64_t> positions);
 
 // Linear-interpolation quantile of a series already sorted by the total
 // order; q is clamped to [0, 1] and a NaN q gives the smallest element.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "numeric/interrupt.h"
 #include "numeric/jacobi_lanes.h"
 #include "numeric/regression_detail.h"
 
@@ -59,6 +60,8 @@ std::optional<std::vector<double>> svd_lstsq_columns(std::vector<double> columns
     if (smax == 0.0) return beta;
     const double cutoff = rcond * smax;
     for (std::size_t i = 0; i < n; ++i) {
+        // A column of a long design: poll between them.
+        if (interrupt::poll()) break;
         // Also every s_i = 0, whose column of U would be zeros.
         if (cutoff >= s[i]) continue;
         // U's column i is the rotated column i / s_i.

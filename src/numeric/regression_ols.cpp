@@ -86,6 +86,10 @@ Householder factor(const DesignRows& x, std::span<const double> y, detail::Facto
     // Row i of the design and y[i], then zeros to the end of the last tile.
     std::vector<double> wide(ntiles * TILE, 0.0);
     for (std::size_t i = 0; i < m; ++i) {
+        if (stride(k + 1)) {
+            h.done = 0;
+            return h;
+        }
         x.row(i, wide.data());
         wide[k] = y[i];
         for (std::size_t t = 0; t < ntiles; ++t) std::copy_n(wide.data() + t * TILE, TILE, tile(t) + i * TILE);
@@ -95,6 +99,10 @@ Householder factor(const DesignRows& x, std::span<const double> y, detail::Facto
     // is divided by 1.0, which leaves it unchanged.
     h.nrm.assign(ntiles * TILE, 1.0);
     for (std::size_t t = 0; t < ntiles; ++t) {
+        if (stride(m * TILE)) {
+            h.done = 0;
+            return h;
+        }
         double ss[TILE];
         column_squares(tile(t), m, ss);
         for (std::size_t c = 0; c < TILE && t * TILE + c < k; ++c) {
@@ -221,7 +229,10 @@ void fill_ssr(const DesignRows& x, std::span<const double> y, std::vector<std::o
     for (std::size_t c = 0; c < fits.size(); ++c)
         if (fits[c]) live.push_back(c);
     std::vector<double> block(BLOCK * kmax), pred(GROUP * BLOCK), ssr(live.size(), 0.0), row(kmax);
-    for (std::size_t i0 = 0; i0 < m; i0 += BLOCK) {
+    // O(m k^2) over every lag: a stop request leaves the sums short (the
+    // fits are then discarded).
+    interrupt::Stride stride(std::size_t{1} << 20);
+    for (std::size_t i0 = 0; i0 < m && !stride(BLOCK * kmax * (live.size() + 1)); i0 += BLOCK) {
         const std::size_t len = std::min(BLOCK, m - i0);
         for (std::size_t r = 0; r < len; ++r) {
             x.row(i0 + r, row.data());

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "numeric/constants.h"
+#include "numeric/interrupt.h"
 #include "numeric/stats.h"
 
 namespace spectral {
@@ -160,7 +161,12 @@ Autocovariance autocovariance(Series x, std::optional<double> known) {
     const double mean = centre(x.data(), n, known, sum);
     for (std::size_t i = 0; i < n; ++i) buf[i] = x[i] - mean;
     std::fill(buf + n, buf + m, 0.0);
+    // (A first poll only starts the owner's clock.)
+    if (interrupt::poll()) return a;
     execute(forward, buf, freq);
+    // Each transform of a long series takes most of a second: a stop request
+    // is seen between them (the autocovariance is then discarded).
+    if (interrupt::poll()) return a;
     // The power spectrum is real and even (P_k = P_{M-k}): its forward
     // transform is M times the circular autocorrelation, with a real input
     // transform of the same length.
@@ -208,8 +214,10 @@ std::vector<double> pacf_from_acovf(std::span<const double> r, std::uint64_t nla
     if (lags == 0 || !std::isfinite(r[0]) || r[0] == 0.0) return out;
     std::vector<double> phi(lags + 1, 0.0), prev(lags + 1, 0.0);
     double v = r[0];
+    // O(lags^2): 10^5 lags take seconds, so poll by the order's work.
+    interrupt::Stride stride(std::uint64_t{1} << 20);
     for (std::size_t k = 1; k <= lags; ++k) {
-        if (!std::isfinite(r[k]) || v == 0.0) break;
+        if (!std::isfinite(r[k]) || v == 0.0 || stride(3 * k)) break;
         double num = r[k];
         for (std::size_t j = 1; j < k; ++j) num = num - prev[j] * r[k - j];
         const double phi_kk = num / v;
