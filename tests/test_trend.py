@@ -221,15 +221,3 @@ def test_drift_fit_with_a_huge_bin_count_bins_each_value_apart():
     for r in (8, 2**20, 2**40):
         got = run("friedrich_coefficients", x, *({"m": 2, "r": r, "coeff": c} for c in range(3)))
         assert got == pytest.approx(want, rel=1e-12)
-
-
-# Samples one ulp (2^-26) apart: edges of 2^16 bins and more repeat between them.
-ULP_SPACED = 1e8 + (17 * np.arange(40) % 40) * 2.0**-26
-
-
-@pytest.mark.parametrize("x,r", [(ULP_SPACED, 65536), (ULP_SPACED, I64_MAX),
-                                 # (r - 1) / r rounds to 1.0: the last two edges are both 3.0
-                                 (np.arange(5.0), I64_MAX)])
-def test_drift_fit_fails_on_repeated_edges_at_any_bin_count(x, r):
-    assert np.isnan(run("friedrich_coefficients", x, *({"m": 1, "r": r, "coeff": c} for c in range(2)))).all()
-    assert np.isnan(run("max_langevin_fixed_point", x, {"m": 1, "r": r}))
