@@ -2,14 +2,12 @@
 import collections
 import math
 import os
-import subprocess
-import sys
 
 import numpy as np
 import pytest
 
 from conftest import I64_MAX as BIG
-from conftest import INF, NAN, NEG_NAN, calc, close, one, same
+from conftest import INF, NAN, NEG_NAN, calc, close, in_child, one, same
 
 
 def rows_of(name, rows):
@@ -137,19 +135,15 @@ peak = lambda: int(re.search(r"VmHWM:\\s*(\\d+) kB", open("/proc/self/status").r
 SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
-def in_child(body):
-    return subprocess.run([sys.executable, "-c", CHILD + body], capture_output=True, text=True, timeout=300).stdout.split()
-
-
 def test_template_entropy_memory_does_not_grow_with_the_sets():
     # 200 sets (distinct tolerances, m 1..4) on 20,000 samples; the values
     # are those of single sets (every 25th: one costs 50 ms).
-    grown_kib, same_values = in_child("""
+    grown_kib, same_values = in_child(CHILD + """
 x, sets = np.random.default_rng(2).normal(size=20000), [{"m": 1 + i % 4, "r": 0.05 + i / 250} for i in range(200)]
 start = peak()
 many = compute_feature("approximate_entropy", x, sets)
 print(peak() - start, many[::25] == [compute_feature("approximate_entropy", x, [s])[0] for s in sets[::25]])
-""")
+""", timeout=300).split()
     assert same_values == "True"
     assert int(grown_kib) < 24 * 1024 or SANITIZED
 
@@ -209,10 +203,10 @@ PERMUTATION = rows_of("permutation_entropy", [
 
 def test_permutation_entropy_memory_follows_the_windows_not_the_dimension():
     # 10,001 windows of 10,000 samples, all distinct patterns: ln 10001.
-    value, peak_kib = in_child("""
+    value, peak_kib = in_child(CHILD + """
 x = np.random.default_rng(1).normal(size=20000)
 print(repr(compute_feature("permutation_entropy", x, [{"tau": 1, "dimension": 10000}])[0]), peak())
-""")
+""", timeout=300).split()
     assert float(value) == pytest.approx(math.log(10001), rel=1e-12)
     assert int(peak_kib) < 64 * 1024 or SANITIZED
 
@@ -305,7 +299,5 @@ print(repr(v), time.perf_counter() - t)
 def test_lempel_ziv_answers_at_once_for_any_bin_count(x, bins, want):
     x = np.asarray(x, dtype=np.float64)
     want = lz_oracle(x, bins) if want is None else want
-    done = subprocess.run([sys.executable, "-c", _LZ_CHILD, str(bins)], input=x.tobytes().hex(),
-                          capture_output=True, text=True, timeout=60)
-    value, seconds = done.stdout.split()
+    value, seconds = in_child(_LZ_CHILD, timeout=60, stdin=x.tobytes().hex(), args=[str(bins)]).split()
     assert float(value) == want and float(seconds) < 1.0
