@@ -1,4 +1,7 @@
 import math
+import subprocess
+import sys
+import textwrap
 
 import numpy as np
 import pytest
@@ -33,6 +36,15 @@ def same(got, want):
 def close(got, want, rel=1e-13):
     """Exact for NaN, zeros and infinities; otherwise within rel."""
     return same(got, want) if math.isnan(want) or want == 0 or math.isinf(want) else got == pytest.approx(want, rel=rel, abs=0)
+
+
+def in_child(body, timeout=120, stdin=None, args=()):
+    """Runs `body` in a fresh interpreter and returns its stdout; a crash, an
+    error or a kill fails the test."""
+    r = subprocess.run([sys.executable, "-c", textwrap.dedent(body), *args], input=stdin, capture_output=True,
+                       text=True, timeout=timeout)
+    assert r.returncode == 0, f"exit {r.returncode}\n{r.stderr[-3000:]}"
+    return r.stdout
 
 
 def bits(values):

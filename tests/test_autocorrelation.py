@@ -23,24 +23,6 @@ def test_autocorrelation_matches_the_direct_sum(x):
     np.testing.assert_allclose(got, [direct_autocorrelation(x, k) for k in lags], rtol=1e-10, atol=1e-13)
 
 
-@pytest.mark.parametrize("x, lag, want", [
-    ([1, 2, 3], 1, 0.0),
-    ([1, 2, 3], -1, 0.0),        # S = -1 + 0 + 1
-    ([1, 2, 3], -3, 0.5),        # S = 2 over 6 v, v = 2/3
-    ([1, 2, 3], -2, NAN),
-    ([1, 2, 3], 3, NAN),         # lag == n
-    ([1, 2, 3], I64_MAX, NAN),
-    ([1, 2, 3], I64_MIN, NAN),   # |lag| has no signed magnitude
-    ([5, 5, 5, 5], 1, NAN),      # no spread
-    ([0, 1e-4], 0, NAN),         # v = 2.5e-9 is within 1e-8 of 0: shared lags
-    ([0, 1e-4], -1, NAN),        # and the lone test
-    ([], 0, NAN),
-    ([1, NAN, 3, 4], 1, NAN),
-])
-def test_autocorrelation_decisive_cases(x, lag, want):
-    np.testing.assert_equal(run("autocorrelation", x, {"lag": lag}), [want])
-
-
 def aggregate(r, f):
     return {"mean": np.mean, "median": np.median, "var": np.var, "max": np.max, "nansum": np.nansum}[f](r)
 
@@ -83,15 +65,29 @@ def test_partial_autocorrelation_matches_statsmodels_levinson_durbin(x):
     assert np.isnan(got[len(x) // 2:]).all()
 
 
-@pytest.mark.parametrize("x, lags, want", [
-    ([1, 2, 3], [0, 1], [NAN, NAN]),                   # n < 4
-    (WALK, [0], [NAN]),                                 # no lag of 1 or more asked
-    (WALK, [0, I64_MAX], [1.0, NAN]),                   # lag 0 read from a recursion that reaches >= 1
-    (np.full(6, 0.1), [0, 1, 2], [1.0, NAN, NAN]),      # constant, whatever the rounded mean
-    ([1, NAN, 2, 3, 4], [0, 1], [1.0, NAN]),
+def single_lags(x, pairs):
+    return [("autocorrelation", x, [lag], [want]) for lag, want in pairs]
+
+
+# Exact, hand-derived values of both lag readers.
+@pytest.mark.parametrize("name, x, lags, want", [
+    # autocorrelation: at lag -1, S = -1 + 0 + 1; at -3, S = 2 over 6 v, v = 2/3; lag n, and |lag| of -2^63
+    # (no signed magnitude), are NaN.
+    *single_lags([1, 2, 3], [(1, 0.0), (-1, 0.0), (-3, 0.5), (-2, NAN), (3, NAN), (I64_MAX, NAN), (I64_MIN, NAN)]),
+    *single_lags([5, 5, 5, 5], [(1, NAN)]),  # no spread
+    *single_lags([0, 1e-4], [(0, NAN), (-1, NAN)]),  # v = 2.5e-9 is within 1e-8 of 0: shared lags and the lone test
+    *single_lags([], [(0, NAN)]),
+    *single_lags([1, NAN, 3, 4], [(1, NAN)]),
+    # partial_autocorrelation: n < 4; no lag of 1 or more asked; lag 0 read from a recursion that reaches >= 1;
+    # a constant, whatever the rounded mean.
+    ("partial_autocorrelation", [1, 2, 3], [0, 1], [NAN, NAN]),
+    ("partial_autocorrelation", WALK, [0], [NAN]),
+    ("partial_autocorrelation", WALK, [0, I64_MAX], [1.0, NAN]),
+    ("partial_autocorrelation", np.full(6, 0.1), [0, 1, 2], [1.0, NAN, NAN]),
+    ("partial_autocorrelation", [1, NAN, 2, 3, 4], [0, 1], [1.0, NAN]),
 ])
-def test_partial_autocorrelation_decisive_cases(x, lags, want):
-    np.testing.assert_equal(run("partial_autocorrelation", x, *({"lag": k} for k in lags)), want)
+def test_lag_decisive_cases(name, x, lags, want):
+    np.testing.assert_equal(run(name, x, *({"lag": k} for k in lags)), want)
 
 
 def c3_numpy(x, l):

@@ -28,8 +28,6 @@ V = np.arange(10.0)
         ([0, 10], [()], IndexError, "tuple index out of range"),
         ([0, 10], [("mean",)], IndexError, "tuple index out of range"),
         ([0, 10], [(1,)], TypeError, "'int' object cannot be converted to 'PyString'"),  # the name before the second item
-        ([0, 10], [("mean", [1])], ValueError, "each parameter entry must be a dict"),
-        ([0, 10], [("mean", [{2: 1}])], TypeError, "'int' object cannot be converted to 'PyString'"),
         ([0, 10], [("\udcff", [{}])], UnicodeEncodeError, None),
     ],
 )

@@ -1,16 +1,10 @@
 """Counts against levels and bands, duplicate flags and reoccurrence measures."""
-import math
-
 import numpy as np
 import pytest
 
 from conftest import INF, NAN, NEG_NAN, one, same
 
-SCALARS = [
-    "count_above_mean", "count_below_mean", "has_duplicate", "has_duplicate_max", "has_duplicate_min",
-    "percentage_of_reoccurring_datapoints_to_all_datapoints", "percentage_of_reoccurring_values_to_all_values",
-    "sum_of_reoccurring_data_points", "sum_of_reoccurring_values", "ratio_value_number_to_time_series_length",
-]
+SCALARS = ["count_above_mean", "count_below_mean", "has_duplicate", "has_duplicate_max", "has_duplicate_min"]
 
 
 def ties(seed, n=200):

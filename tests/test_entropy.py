@@ -2,14 +2,16 @@
 import collections
 import math
 import os
-import subprocess
-import sys
 
 import numpy as np
 import pytest
 
 from conftest import I64_MAX as BIG
-from conftest import INF, NAN, NEG_NAN, calc, close, one, same
+from conftest import INF, NAN, NEG_NAN, calc, close, in_child, one, same
+
+
+def rows_of(name, rows):
+    return [(name, x, params, want) for x, params, want in rows]
 
 
 # ---------------------------------------------------------------- binned
@@ -38,29 +40,24 @@ def test_binned_entropy_matches_the_histogram(seed, b):
 E37 = 37 * ((8.4 - 8.0) / 100) + 8.0
 
 
-@pytest.mark.parametrize(
-    "x, b, want",
-    [
-        ([], 5, NAN),
-        ([1.0, NAN, 2.0], 5, NAN),
-        ([1.0, INF, 2.0], 5, NAN),  # an infinity leaves no histogram
-        ([-INF, 0.0], 0, NAN),
-        ([1.0, 2.0, 3.0], 0, -0.0),
-        ([1.0, 2.0, 3.0], -2, -0.0),  # negative: no bins
-        ([1.0, 2.0, 3.0], None, -0.0),  # no key: no bins
-        ([4.5] * 7, 3, -0.0),
-        ([1e300] * 4, 3, -0.0),  # the +-0.5 widening vanishes; still one bin
-        ([-1e308, 1e308], 2, math.log(2)),  # hi - lo overflows
-        ([-1e308, 0.0, 1e308], 2, math.log(3) - (2 / 3) * math.log(2)),  # 0 is the middle edge: last bin
-        # 2^63 - 1 bins on three samples: three occupied bins.
-        ([0.0, 0.5, 1.0], BIG, math.log(3)),
-        # e_37 = 8.148 lies at position 36.99999999999989: the edge test puts
-        # it in bin 37 with its next double (bins 0, 37, 37, 99).
-        ([8.0, E37, math.nextafter(E37, INF), 8.4], 100, 1.5 * math.log(2)),
-    ],
-)
-def test_binned_entropy_decisive_cases(x, b, want):
-    assert close(one("binned_entropy", x, {} if b is None else {"max_bins": b}), want, rel=1e-14)
+BINNED = rows_of("binned_entropy", [
+    ([], {"max_bins": 5}, NAN),
+    ([1.0, NAN, 2.0], {"max_bins": 5}, NAN),
+    ([1.0, INF, 2.0], {"max_bins": 5}, NAN),  # an infinity leaves no histogram
+    ([-INF, 0.0], {"max_bins": 0}, NAN),
+    ([1.0, 2.0, 3.0], {"max_bins": 0}, -0.0),
+    ([1.0, 2.0, 3.0], {"max_bins": -2}, -0.0),  # negative: no bins
+    ([1.0, 2.0, 3.0], {}, -0.0),  # no key: no bins
+    ([4.5] * 7, {"max_bins": 3}, -0.0),
+    ([1e300] * 4, {"max_bins": 3}, -0.0),  # the +-0.5 widening vanishes; still one bin
+    ([-1e308, 1e308], {"max_bins": 2}, math.log(2)),  # hi - lo overflows
+    ([-1e308, 0.0, 1e308], {"max_bins": 2}, math.log(3) - (2 / 3) * math.log(2)),  # 0 is the middle edge: last bin
+    # 2^63 - 1 bins on three samples: three occupied bins.
+    ([0.0, 0.5, 1.0], {"max_bins": BIG}, math.log(3)),
+    # e_37 = 8.148 lies at position 36.99999999999989: the edge test puts
+    # it in bin 37 with its next double (bins 0, 37, 37, 99).
+    ([8.0, E37, math.nextafter(E37, INF), 8.4], {"max_bins": 100}, 1.5 * math.log(2)),
+])
 
 
 # ------------------------------------------------- template entropies
@@ -109,28 +106,24 @@ def test_template_entropies_match_the_pairwise_definition(kind, n):
     assert close(got, sampen_oracle(x), rel=1e-13)
 
 
-@pytest.mark.parametrize(
-    "name, x, params, want",
-    [
-        ("approximate_entropy", [], {"m": 2, "r": 0.2}, 0.0),
-        ("approximate_entropy", [1.0, 2.0, 3.0], {"m": 2, "r": 0.2}, 0.0),  # n <= m + 1
-        ("approximate_entropy", [1.0, 2.0, 3.0], {"m": BIG, "r": 0.2}, 0.0),  # no overflow in m + 1
-        ("approximate_entropy", [1.0, NAN, 3.0, 4.0], {"m": 1, "r": 0.2}, NAN),
-        ("approximate_entropy", [1.0, INF, 3.0, 4.0], {"m": 1, "r": 0.2}, NAN),  # NaN tolerance
-        ("approximate_entropy", [1.0, 2.0, 3.0, 4.0], {"m": 0}, NAN),  # missing r
-        ("approximate_entropy", [1.0, 2.0, 3.0, 4.0], {"m": 1, "r": -0.5}, NAN),
-        ("approximate_entropy", [2.5] * 9, {"m": 2, "r": 0.0}, 0.0),
-        ("sample_entropy", [1.0, 2.0, 3.0], {}, NAN),
-        ("sample_entropy", [1.0, 2.0, 3.0, 4.0, NAN], {}, NAN),
-        ("sample_entropy", [1e200, -1e200, 1e200, -1e200, 3e200], {}, NAN),  # the variance overflows
-        ("sample_entropy", [3.0, -INF, 1.0, 2.0, 5.0], {}, NAN),
-        ("sample_entropy", [7.0] * 10, {}, -math.log(7 / 9)),  # constant: -ln((n-3)/(n-1))
-        ("sample_entropy", [0.0, 1.0, 3.0, 7.0, 15.0], {}, NAN),  # no length-2 match
-        ("sample_entropy", [0.0, 0.0, 9.0, 0.0, 0.0, 5.0], {}, INF),  # a length-2 match, none of length 3
-    ],
-)
-def test_template_entropies_decisive_cases(name, x, params, want):
-    assert close(one(name, x, params), want, rel=1e-14)
+# n <= m + 1 (the empty series before its NaN tolerance): the pairwise test's m = 7 and 70.
+TEMPLATE = rows_of("approximate_entropy", [
+    ([], {"m": 2, "r": 0.2}, 0.0),
+    ([1.0, 2.0, 3.0], {"m": BIG, "r": 0.2}, 0.0),  # no overflow in m + 1
+    ([1.0, NAN, 3.0, 4.0], {"m": 1, "r": 0.2}, NAN),
+    ([1.0, INF, 3.0, 4.0], {"m": 1, "r": 0.2}, NAN),  # NaN tolerance
+    ([1.0, 2.0, 3.0, 4.0], {"m": 0}, NAN),  # missing r
+    ([1.0, 2.0, 3.0, 4.0], {"m": 1, "r": -0.5}, NAN),
+    ([2.5] * 9, {"m": 2, "r": 0.0}, 0.0),
+]) + rows_of("sample_entropy", [
+    ([1.0, 2.0, 3.0], {}, NAN),
+    ([1.0, 2.0, 3.0, 4.0, NAN], {}, NAN),
+    ([1e200, -1e200, 1e200, -1e200, 3e200], {}, NAN),  # the variance overflows
+    ([3.0, -INF, 1.0, 2.0, 5.0], {}, NAN),
+    ([7.0] * 10, {}, -math.log(7 / 9)),  # constant: -ln((n-3)/(n-1))
+    ([0.0, 1.0, 3.0, 7.0, 15.0], {}, NAN),  # no length-2 match
+    ([0.0, 0.0, 9.0, 0.0, 0.0, 5.0], {}, INF),  # a length-2 match, none of length 3
+])
 
 
 # A child's own peak (VmHWM in KiB; ru_maxrss would carry this process's). A
@@ -142,19 +135,15 @@ peak = lambda: int(re.search(r"VmHWM:\\s*(\\d+) kB", open("/proc/self/status").r
 SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
-def in_child(body):
-    return subprocess.run([sys.executable, "-c", CHILD + body], capture_output=True, text=True, timeout=300).stdout.split()
-
-
 def test_template_entropy_memory_does_not_grow_with_the_sets():
     # 200 sets (distinct tolerances, m 1..4) on 20,000 samples; the values
     # are those of single sets (every 25th: one costs 50 ms).
-    grown_kib, same_values = in_child("""
+    grown_kib, same_values = in_child(CHILD + """
 x, sets = np.random.default_rng(2).normal(size=20000), [{"m": 1 + i % 4, "r": 0.05 + i / 250} for i in range(200)]
 start = peak()
 many = compute_feature("approximate_entropy", x, sets)
 print(peak() - start, many[::25] == [compute_feature("approximate_entropy", x, [s])[0] for s in sets[::25]])
-""")
+""", timeout=300).split()
     assert same_values == "True"
     assert int(grown_kib) < 24 * 1024 or SANITIZED
 
@@ -196,33 +185,28 @@ def test_permutation_entropy_matches_the_patterns_bit_for_bit(tau, d, kind):
     assert same(got, pe_oracle(x, tau, d))
 
 
-@pytest.mark.parametrize(
-    "x, params, want",
-    [
-        (np.arange(10.0), {"tau": 1, "dimension": 3}, -0.0),  # one pattern
-        ([1.0, 2.0], {"tau": 1, "dimension": 3}, NAN),  # n < dimension
-        ([3.0, 1.0, 2.0], {"tau": 1, "dimension": 3}, -0.0),  # one window
-        ([3.0, 1.0, 2.0, 0.0], {"tau": 2, "dimension": 3}, -0.0),  # tau beyond n - d
-        ([3.0, 1.0, 2.0, 0.0], {"dimension": 3}, NAN),
-        ([3.0, 1.0, 2.0, 0.0], {"tau": 1}, NAN),
-        ([3.0, 1.0, 2.0, 0.0], {"tau": 1, "dimension": BIG}, NAN),
-        ([3.0, 1.0, 2.0, 0.0], {"tau": BIG, "dimension": 2}, -0.0),
-        ([NAN, 1.0, NAN, 2.0], {"tau": 1, "dimension": 2}, math.log(3) - (2 / 3) * math.log(2)),
-        # NaN and -inf ranked apart: patterns (1, 2, 0), (0, 1, 2); then four
-        ([NAN, -INF, -INF, NAN], {"tau": 1, "dimension": 3}, math.log(2)),
-        ([0.0, NAN, -INF, -INF, NAN, 0.0], {"tau": 1, "dimension": 3}, math.log(4)),
-    ],
-)
-def test_permutation_entropy_decisive_cases(x, params, want):
-    assert close(one("permutation_entropy", x, params), want, rel=1e-14)
+PERMUTATION = rows_of("permutation_entropy", [
+    (np.arange(10.0), {"tau": 1, "dimension": 3}, -0.0),  # one pattern
+    ([1.0, 2.0], {"tau": 1, "dimension": 3}, NAN),  # n < dimension
+    ([3.0, 1.0, 2.0], {"tau": 1, "dimension": 3}, -0.0),  # one window
+    ([3.0, 1.0, 2.0, 0.0], {"tau": 2, "dimension": 3}, -0.0),  # tau beyond n - d
+    ([3.0, 1.0, 2.0, 0.0], {"dimension": 3}, NAN),
+    ([3.0, 1.0, 2.0, 0.0], {"tau": 1}, NAN),
+    ([3.0, 1.0, 2.0, 0.0], {"tau": 1, "dimension": BIG}, NAN),
+    ([3.0, 1.0, 2.0, 0.0], {"tau": BIG, "dimension": 2}, -0.0),
+    ([NAN, 1.0, NAN, 2.0], {"tau": 1, "dimension": 2}, math.log(3) - (2 / 3) * math.log(2)),
+    # NaN and -inf ranked apart: patterns (1, 2, 0), (0, 1, 2); then four
+    ([NAN, -INF, -INF, NAN], {"tau": 1, "dimension": 3}, math.log(2)),
+    ([0.0, NAN, -INF, -INF, NAN, 0.0], {"tau": 1, "dimension": 3}, math.log(4)),
+])
 
 
 def test_permutation_entropy_memory_follows_the_windows_not_the_dimension():
     # 10,001 windows of 10,000 samples, all distinct patterns: ln 10001.
-    value, peak_kib = in_child("""
+    value, peak_kib = in_child(CHILD + """
 x = np.random.default_rng(1).normal(size=20000)
 print(repr(compute_feature("permutation_entropy", x, [{"tau": 1, "dimension": 10000}])[0]), peak())
-""")
+""", timeout=300).split()
     assert float(value) == pytest.approx(math.log(10001), rel=1e-12)
     assert int(peak_kib) < 64 * 1024 or SANITIZED
 
@@ -268,27 +252,26 @@ def test_lempel_ziv_matches_the_phrase_parse(b, kind):
     assert one("lempel_ziv_complexity", x, {"bins": b}) == lz_oracle(x, b)
 
 
-@pytest.mark.parametrize(
-    "x, bins, want",
-    [
-        ([5.0], 3, 1.0),
-        ([5.0] * 2, 3, 0.5),
-        ([5.0] * 3, 3, 2 / 3),
-        ([5.0] * 6, 3, 0.5),  # q(q+1)/2 <= n
-        ([], 3, NAN),
-        ([1.0, NAN, 2.0], 3, NAN),
-        ([1.0, INF, 2.0], 3, NAN),
-        ([1.0, 2.0, 1.0], 0, NAN),
-        ([1.0, 2.0, 1.0], None, NAN),
-        ([1.0, 2.0, 1.0, 2.0], 2.9, 0.75),  # phrases 0 | 1 | 01
-        ([1.0, 2.0, 1.0, 2.0], BIG, 0.75),
-        ([-1e308, 1e308, -1e308, 1e308], 2, 0.75),  # hi - lo overflows
-        # e_{b-1} rounds above e_b = hi: the binary search's symbols, 0 | s | 0s | s...
-        ([0.004477116866966169, 2.928306550154137] * 2 + [2.928306550154137], BIG, 0.6),
-    ],
-)
-def test_lempel_ziv_decisive_cases(x, bins, want):
-    assert close(one("lempel_ziv_complexity", x, {} if bins is None else {"bins": bins}), want, rel=1e-14)
+# Where e_{b-1} rounds above e_b = hi, the symbols are the binary search's: the C++ symbol test.
+LEMPEL_ZIV = rows_of("lempel_ziv_complexity", [
+    ([5.0], {"bins": 3}, 1.0),
+    ([5.0] * 2, {"bins": 3}, 0.5),
+    ([5.0] * 3, {"bins": 3}, 2 / 3),
+    ([5.0] * 6, {"bins": 3}, 0.5),  # q(q+1)/2 <= n
+    ([], {"bins": 3}, NAN),
+    ([1.0, NAN, 2.0], {"bins": 3}, NAN),
+    ([1.0, INF, 2.0], {"bins": 3}, NAN),
+    ([1.0, 2.0, 1.0], {"bins": 0}, NAN),
+    ([1.0, 2.0, 1.0], {}, NAN),
+    ([1.0, 2.0, 1.0, 2.0], {"bins": 2.9}, 0.75),  # phrases 0 | 1 | 01
+    ([1.0, 2.0, 1.0, 2.0], {"bins": BIG}, 0.75),
+    ([-1e308, 1e308, -1e308, 1e308], {"bins": 2}, 0.75),  # hi - lo overflows
+])
+
+
+@pytest.mark.parametrize("name, x, params, want", BINNED + TEMPLATE + PERMUTATION + LEMPEL_ZIV)
+def test_decisive_cases(name, x, params, want):
+    assert close(one(name, x, params), want, rel=1e-14)
 
 
 # Bin counts where runs of up to 2^63 consecutive edges round to one double:
@@ -316,7 +299,5 @@ print(repr(v), time.perf_counter() - t)
 def test_lempel_ziv_answers_at_once_for_any_bin_count(x, bins, want):
     x = np.asarray(x, dtype=np.float64)
     want = lz_oracle(x, bins) if want is None else want
-    done = subprocess.run([sys.executable, "-c", _LZ_CHILD, str(bins)], input=x.tobytes().hex(),
-                          capture_output=True, text=True, timeout=60)
-    value, seconds = done.stdout.split()
+    value, seconds = in_child(_LZ_CHILD, timeout=60, stdin=x.tobytes().hex(), args=[str(bins)]).split()
     assert float(value) == want and float(seconds) < 1.0

@@ -3,24 +3,13 @@ conversion hooks that raise interrupts, parameter values too long for memory.
 Whatever could crash runs in a child interpreter, so that a crash fails one
 test instead of ending the run."""
 import os
-import subprocess
-import sys
 import textwrap
 
 import numpy as np
 import pytest
 
-from conftest import Float, Index
+from conftest import Float, Index, in_child
 from selquor_rs import compute_feature, extract_batch
-
-
-def in_child(body, timeout=120):
-    """Runs `body` in a fresh interpreter and returns its stdout; a crash, an
-    error or a kill fails the test."""
-    code = textwrap.dedent(body)
-    r = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=timeout)
-    assert r.returncode == 0, f"exit {r.returncode}\n{r.stderr[-3000:]}"
-    return r.stdout
 
 
 # The writer toggles continuously while several batches run; every batch

@@ -64,13 +64,6 @@ PLAN = [
     ] + [{"query": QUERY}, {"query": QUERY[:2]}, {"query": [1, 2, 3], "normalize": 0, "threshold": 2}, {}]),
     ("ratio_beyond_r_sigma", [{"r": r} for r in (0.0, 1.0, 1.0, 2.5, -1.0, NAN, INF)] + [{}]),
     ("cid_ce", [{"normalize": True}, {"normalize": False}, {"normalize": 1}, {}]),
-    # Readers of the row's sum, moments, extremes and sorted copy.
-    *[(name, [{}]) for name in (
-        "median", "mean", "sum_values", "variance", "standard_deviation", "variation_coefficient",
-        "variance_larger_than_standard_deviation", "skewness", "kurtosis", "maximum", "minimum",
-        "count_above_mean", "count_below_mean", "has_duplicate_max", "has_duplicate_min",
-        "longest_strike_above_mean", "longest_strike_below_mean", "abs_energy", "absolute_sum_of_changes",
-        "mean_abs_change")],
     ("energy_ratio_by_chunks", [{"num_segments": 3, "segment_focus": f} for f in (0, 1, 2, 2, 5)]),
     ("binned_entropy", [{"max_bins": b} for b in (3, -2, 3, 10, 0, 1e300)] + [{}]),
     # Shared filter tables, merged coefficient runs, widths grouped by key (an IntList equal to a FloatList).
@@ -102,7 +95,9 @@ PLAN = [
     ("sample_entropy", [{}]),
     ("approximate_entropy", [{"m": m, "r": r} for m, r in ((3, 0.2), (2, 0.1), (1, 0.7), (5, 0.3))]),
 ]
-PLAN += [(name, [{}]) for name in implemented_calculators() if name not in {n for n, _ in PLAN}]  # and every other
+# Every other calculator, the readers of the row's sum, moments, extremes and sorted copy among them (after the
+# items above in one order, before them in the other).
+PLAN += [(name, [{}]) for name in implemented_calculators() if name not in {n for n, _ in PLAN}]
 
 
 def alone(name, x, sets):

@@ -94,12 +94,6 @@ def test_empty_series_gives_one_value_even_without_sets():
         # Compensated sums: the plain sum gives 0.0 ...
         ([1e16, 1.0, -1e16], "mean", 1.0 / 3.0),
         ([1e8, 1.0, 1e8], "root_mean_square", math.sqrt(math.fsum([1e16, 1.0, 1e16]) / 3)),
-        # ... falling back to the plain sum when not finite.
-        ([INF, 1.0], "sum_values", INF),
-        ([1e308, 1e308, -1e308], "sum_values", INF),
-        ([INF, -INF], "sum_values", NAN),
-        # The squared deviations overflow and the variance has no fallback.
-        ([1e200, -1e200], "variance", NAN),
         # m = 0; adding the square 9 to s = 18 * 2^-52, (s - t) + d rounds to 0
         # and s is lost: 36 / 6. A magnitude test would keep it and give the
         # rounded exact value 6 + 2^-50.
@@ -108,8 +102,6 @@ def test_empty_series_gives_one_value_even_without_sets():
         ([NAN, 1.0, 2.0], "mean_change", NAN),
         ([1.0, NAN, 2.0], "mean_change", 0.5),
         ([1.0, 2.0, NAN, 4.0, 9.0], "mean_second_derivative_central", 4.0 / 6.0),
-        # Every NaN sorts last, whatever its sign.
-        ([4.0, NEG_NAN, 2.0, 3.0], "median", NAN),
     ],
 )
 def test_worked_examples(x, name, want):

@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 import scipy.signal
 
-from conftest import I64_MAX, INF, NAN, NEG_NAN
+from conftest import I64_MAX, INF, NAN, NEG_NAN, close
 from conftest import calc as run
 
 RNG = np.random.default_rng(20240611)
@@ -28,17 +28,6 @@ def test_fft_coefficient_matches_numpy_rfft(n):
     assert math.isnan(run("fft_coefficient", x, {"coeff": len(f), "attr": "real"})[0])
 
 
-@pytest.mark.parametrize("sets, want", [
-    ([{"coeff": 0, "attr": "real"}, {"coeff": 0, "attr": "imag"}], [10.0, 0.0]),
-    ([{"coeff": 1, "attr": "abs"}, {"coeff": 1, "attr": "angle"}], [math.sqrt(8), 135.0]),   # bin 1 is -2 + 2i
-    ([{"coeff": 2, "attr": "real"}, {"coeff": 3, "attr": "real"}, {"coeff": I64_MAX, "attr": "abs"}], [-2.0, NAN, NAN]),
-    ([{"coeff": -4, "attr": "real"}, {"coeff": 1}, {"coeff": 1, "attr": True}, {"coeff": 1, "attr": "Real"}],
-     [10.0, NAN, NAN, NAN]),  # a negative bin reads bin 0
-])
-def test_fft_coefficient_of_one_two_three_four(sets, want):
-    np.testing.assert_allclose(run("fft_coefficient", [1, 2, 3, 4], *sets), want, rtol=1e-15, atol=1e-15)
-
-
 def spectral_moments(x):
     a = np.abs(np.fft.rfft(x))
     i = np.arange(len(a), dtype=np.float64)
@@ -57,17 +46,6 @@ def test_fft_aggregated_matches_numpy_moments(x):
     want = spectral_moments(x)
     got = run("fft_aggregated", x, *({"aggtype": a} for a in AGGTYPES))
     np.testing.assert_allclose(got, [want[a] for a in AGGTYPES], rtol=1e-10)
-
-
-@pytest.mark.parametrize("x, want", [
-    ([2.0, 2.0, 2.0, 2.0], [0.0, 0.0, NAN, NAN]),   # only bin 0: variance 0 < 0.5
-    (np.full(6, 0.1), [0.0, 0.0, NAN, NAN]),         # constant: exactly zero bins past 0, though 0.6 / 6 != 0.1
-    ([0.0, 0.0, 0.0], [NAN] * 4),                    # nothing to weigh
-    ([], [NAN] * 4),
-])
-def test_fft_aggregated_without_spread(x, want):
-    np.testing.assert_equal(run("fft_aggregated", x, *({"aggtype": a} for a in AGGTYPES)), want)
-    assert math.isnan(run("fft_aggregated", [1.0, 5.0, 2.0], {"aggtype": "mean"})[0])
 
 
 SPECTRUM_PLAN = [
@@ -106,18 +84,6 @@ def test_spkt_welch_density_matches_scipy_welch(n):
     assert math.isnan(got[-1])
 
 
-@pytest.mark.parametrize("x, coeffs, want", [
-    ([5.0], [0], [0.0]),
-    ([1.0, 3.0], [0, 1], [1.0, 1.0]),                      # even segment of 2: nothing doubled
-    ([1.0, 2.0, 4.0], [0, 1], [8 / 9, 31 / 9]),            # odd segment of 3: bin 1 doubled
-    (np.full(300, 0.1), [0, 1, 100], [0.0, 0.0, 0.0]),     # constant segments are exactly zero
-    ([], [0], [NAN]),
-])
-def test_spkt_welch_density_hand_derived(x, coeffs, want):
-    np.testing.assert_allclose(run("spkt_welch_density", x, *({"coeff": c} for c in coeffs)), want,
-                               rtol=1e-14, atol=0)
-
-
 def histogram_entropy(v, bins):
     h, _ = np.histogram(v, bins=bins)
     p = h[h > 0] / len(v)
@@ -133,14 +99,33 @@ def test_fourier_entropy_matches_the_histogram_of_scipy_welch(n):
                                [histogram_entropy(p / p.max(), b) for b in bins], rtol=1e-12, atol=1e-15)
 
 
-@pytest.mark.parametrize("x, bins, want", [
-    (RNG.normal(size=1000), I64_MAX, math.log(129)),  # every bin of the density alone, no bin built
-    (RNG.normal(size=1000), 0, -0.0),
-    (RNG.normal(size=1000), -3, -0.0),
-    (np.full(300, 0.1), 3, NAN),                      # constant: a density of exact zeros
-    ([1.0, NAN, 2.0, 3.0], 3, NAN),
-    ([], 3, NAN),
+def sets(key, *values):
+    return [{key: v} for v in values]
+
+
+# Hand-derived values; bins, coefficients and attributes the numpy comparisons above do not reach.
+@pytest.mark.parametrize("name, x, params, want", [
+    # [1, 2, 3, 4]: bin 1 is -2 + 2i; a negative bin reads bin 0; the attribute is exact text.
+    ("fft_coefficient", [1, 2, 3, 4], [{"coeff": 1, "attr": "angle"}, {"coeff": -4, "attr": "real"}], [135.0, 10.0]),
+    ("fft_coefficient", [1, 2, 3, 4], [{"coeff": I64_MAX, "attr": "abs"}, {"coeff": 1}], [NAN, NAN]),
+    ("fft_coefficient", [1, 2, 3, 4], [{"coeff": 1, "attr": True}, {"coeff": 1, "attr": "Real"}], [NAN, NAN]),
+    ("fft_aggregated", [2.0, 2.0, 2.0, 2.0], sets("aggtype", *AGGTYPES), [0.0, 0.0, NAN, NAN]),  # variance 0 < 0.5
+    # Constant: exactly zero bins past 0, though 0.6 / 6 != 0.1.
+    ("fft_aggregated", np.full(6, 0.1), sets("aggtype", *AGGTYPES), [0.0, 0.0, NAN, NAN]),
+    ("fft_aggregated", [0.0, 0.0, 0.0], sets("aggtype", *AGGTYPES), [NAN] * 4),  # nothing to weigh
+    ("fft_aggregated", [], sets("aggtype", *AGGTYPES), [NAN] * 4),
+    ("fft_aggregated", [1.0, 5.0, 2.0], sets("aggtype", "mean"), [NAN]),
+    ("spkt_welch_density", [5.0], sets("coeff", 0), [0.0]),
+    ("spkt_welch_density", [1.0, 3.0], sets("coeff", 0, 1), [1.0, 1.0]),  # even segment of 2: nothing doubled
+    ("spkt_welch_density", [1.0, 2.0, 4.0], sets("coeff", 0, 1), [8 / 9, 31 / 9]),  # odd segment of 3: bin 1 doubled
+    ("spkt_welch_density", np.full(300, 0.1), sets("coeff", 0, 1, 100), [0.0] * 3),  # constant segments: exact zeros
+    ("spkt_welch_density", [], sets("coeff", 0), [NAN]),
+    # Every bin of the density alone, no bin built.
+    ("fourier_entropy", RNG.normal(size=1000), sets("bins", I64_MAX, 0, -3), [math.log(129), -0.0, -0.0]),
+    ("fourier_entropy", np.full(300, 0.1), sets("bins", 3), [NAN]),  # constant: a density of exact zeros
+    ("fourier_entropy", [1.0, NAN, 2.0, 3.0], sets("bins", 3), [NAN]),
+    ("fourier_entropy", [], sets("bins", 3), [NAN]),
 ])
-def test_fourier_entropy_decisive_cases(x, bins, want):
-    got = run("fourier_entropy", x, {"bins": bins})[0]
-    assert got == pytest.approx(want, rel=1e-14, nan_ok=True) and math.copysign(1, got) == math.copysign(1, want)
+def test_hand_derived_cases(name, x, params, want):
+    got = run(name, x, *params)
+    assert len(got) == len(want) and all(close(g, w, rel=1e-14) for g, w in zip(got, want)), got

@@ -68,26 +68,21 @@ def test_rows_of_two_spikes_are_exact_grid_differences(a):
     assert np.isnan(got[len(want):]).all()
 
 
-@pytest.mark.parametrize(
-    "x, params, want",
-    [
-        ([0.0] * 9, {"widths": [3], "w": 3, "coeff": 4}, 0.0),
-        ([1.0, 2.0], {"widths": [2, 2], "w": 2, "coeff": 0}, mexh_row(np.array([1.0, 2.0]), 2, GRID)[0]),
-        ([1.0, 2.0], {"widths": [1, 2], "w": 3, "coeff": 0}, NAN),
-        ([1.0, 2.0], {"widths": [0, 1], "w": 0, "coeff": 0}, NAN),
-        ([1.0, 2.0], {"widths": [-1, NAN, INF], "w": -1, "coeff": 0}, NAN),
-        ([1.0, 2.0], {"widths": [-1, NAN, INF], "w": INF, "coeff": 0}, NAN),
-        ([1.0, 2.0], {"widths": "2", "w": 2, "coeff": 0}, NAN),
-        ([1.0, 2.0], {"w": 2, "coeff": 0}, NAN),
-        ([], {"widths": [2], "w": 2, "coeff": 0}, NAN),
-        # A NaN sample spreads over the filter's reach only: width 1 reads 8 samples each side.
-        ([NAN] + [1.0] * 30, {"widths": [1], "w": 1, "coeff": 8}, NAN),
-        ([NAN] + [1.0] * 30, {"widths": [1], "w": 1, "coeff": 15}, 0.0),
-    ],
-)
-def test_coefficient_cases(x, params, want):
-    got = compute_feature("cwt_coefficients", np.asarray(x, float), [params])[0]
-    assert (math.isnan(got) and math.isnan(want)) or got == want
+# (x, params, want): the table of test_decisive_cases below.
+COEFFICIENT_CASES = [
+    ([0.0] * 9, {"widths": [3], "w": 3, "coeff": 4}, 0.0),
+    ([1.0, 2.0], {"widths": [2, 2], "w": 2, "coeff": 0}, mexh_row(np.array([1.0, 2.0]), 2, GRID)[0]),
+    ([1.0, 2.0], {"widths": [1, 2], "w": 3, "coeff": 0}, NAN),
+    ([1.0, 2.0], {"widths": [0, 1], "w": 0, "coeff": 0}, NAN),
+    ([1.0, 2.0], {"widths": [-1, NAN, INF], "w": -1, "coeff": 0}, NAN),
+    ([1.0, 2.0], {"widths": [-1, NAN, INF], "w": INF, "coeff": 0}, NAN),
+    ([1.0, 2.0], {"widths": "2", "w": 2, "coeff": 0}, NAN),
+    ([1.0, 2.0], {"w": 2, "coeff": 0}, NAN),
+    ([], {"widths": [2], "w": 2, "coeff": 0}, NAN),
+    # A NaN sample spreads over the filter's reach only: width 1 reads 8 samples each side.
+    ([NAN] + [1.0] * 30, {"widths": [1], "w": 1, "coeff": 8}, NAN),
+    ([NAN] + [1.0] * 30, {"widths": [1], "w": 1, "coeff": 15}, 0.0),
+]
 
 
 @pytest.mark.parametrize("w, coeff", [(2, 3), (1e12, 0), (1e12, 99), (1e300, 50)])
@@ -107,22 +102,23 @@ PROBE = np.sin(0.7 * np.arange(64))
 SPIKE = np.eye(1, 50, 25)[0]
 
 
-@pytest.mark.parametrize(
-    "x, n, want",
-    [
-        (PROBE, 1, 7.0), (PROBE, 5, 8.0),
-        ([1.0, 3.0, 1.0], 1, 1.0),  # row [A, 3A, A], noise window of one sample: ratio exactly 1
-        *[(SPIKE, n, 0.0) for n in (1, 3, 10)],  # even kernels give the spike a flat top
-        ([], 3, 0.0), ([1.0], 3, 0.0), ([1.0, 2.0], 3, 0.0),
-        *[(PROBE, n, 0.0) for n in (None, True, 0, -3, "3", [3])],
-        (PROBE, 2.9, 7.0),  # read as 2
-        # Above the cap of 2**27 transform cells: NaN, decided before any work.
-        (PROBE, 2**27 // 64 + 1, NAN), (PROBE, 1e300, NAN), ([1.0, 2.0, 1.0], 2**63 - 1, NAN),
-    ],
-)
-def test_peak_count_cases(x, n, want):
-    params = {} if n is None else {"n": n}
-    got = compute_feature("number_cwt_peaks", np.asarray(x, float), [params])[0]
+# (x, n, want), no key for None. The probe's 7 peaks at n = 2 are scipy's count (at n = 1, 5 and 12: the C++
+# PeakCountsMatchScipy).
+PEAK_CASES = [
+    ([1.0, 3.0, 1.0], 1, 1.0),  # row [A, 3A, A], noise window of one sample: ratio exactly 1
+    *[(SPIKE, n, 0.0) for n in (1, 3, 10)],  # even kernels give the spike a flat top
+    ([], 3, 0.0), ([1.0], 3, 0.0), ([1.0, 2.0], 3, 0.0),
+    *[(PROBE, n, 0.0) for n in (None, True, 0, -3, "3", [3])],
+    (PROBE, 2.9, 7.0),  # read as 2
+    # Above the cap of 2**27 transform cells: NaN, decided before any work.
+    (PROBE, 2**27 // 64 + 1, NAN), (PROBE, 1e300, NAN), ([1.0, 2.0, 1.0], 2**63 - 1, NAN),
+]
+
+
+@pytest.mark.parametrize("name, x, params, want", [("cwt_coefficients", *row) for row in COEFFICIENT_CASES]
+                         + [("number_cwt_peaks", x, {} if n is None else {"n": n}, want) for x, n, want in PEAK_CASES])
+def test_decisive_cases(name, x, params, want):
+    got = compute_feature(name, np.asarray(x, float), [params])[0]
     assert (math.isnan(got) and math.isnan(want)) or got == want
 
 
