@@ -203,18 +203,25 @@ double normalized_distance(std::span<const double> q, double mu_q, double var_q,
 
 // Windows a call of the lanes takes at a time: a multiple of every vector
 // pass's width (up to 2 x 8 lanes), so the chunks leave the lanes the same
-// windows, and a stop request is seen between chunks (a long query over a
-// long series takes seconds).
+// windows; about POLL_EVERY multiply-adds of work (at most CHUNK windows),
+// so that a stop request is seen between chunks however long the query.
+constexpr std::size_t WIDEST_PASS = 16;
 constexpr std::size_t CHUNK = 4096;
 constexpr std::uint64_t POLL_EVERY = std::uint64_t{1} << 22;  // multiply-adds
+
+std::size_t chunk_windows(std::size_t m) {
+    const std::uint64_t fit = POLL_EVERY / std::max<std::size_t>(m, 1) / WIDEST_PASS * WIDEST_PASS;
+    return static_cast<std::size_t>(std::clamp<std::uint64_t>(fit, WIDEST_PASS, CHUNK));
+}
 
 // lanes(s, windows from s) chunk by chunk, adding to `done` the windows
 // they did (all but the last vector's worth); false when asked to stop.
 template <class Lanes>
 bool chunked(std::size_t windows, std::size_t m, std::size_t& done, Lanes&& lanes) {
     interrupt::Stride stride(POLL_EVERY);
+    const std::size_t chunk = chunk_windows(m);
     while (done < windows) {
-        const std::size_t take = std::min(CHUNK, windows - done);
+        const std::size_t take = std::min(chunk, windows - done);
         const std::size_t did = lanes(done, take);
         done += did;
         if (did < take) break;
